@@ -22,6 +22,8 @@
 
 namespace kestova {
 
+struct ExchangeSpec;
+
 enum MELSECPLCType : std::int32_t {
   Q_Fundmental = 0,
   Q_HighPerformance = 1,
@@ -164,11 +166,19 @@ class Tarvane {
   std::int16_t RemoteReset(std::int16_t mode = 1);
 
  private:
-  struct OperationContext;  // defined in operations/operation_context.h
+  // Runs one exchange with the current configuration (operations/exchange.cpp).
+  std::int16_t Exchange(const ExchangeSpec& spec);
 
+  // The argument checks every public read makes, then ReadWord.
+  std::int16_t CheckedRead(DeviceFamily family, std::int32_t start_address,
+                           std::int16_t read_points);
   std::int16_t ReadWord(DeviceFamily family, std::int32_t start_address,
                         std::int16_t read_points);
   std::int16_t WriteSingleWord(std::int16_t device_code, std::int32_t address,
+                               std::int16_t value);
+  // The address test every set/reset method makes, then WriteSingleBit.
+  std::int16_t CheckedBitWrite(std::int32_t limit, const char* over_limit_message,
+                               std::int16_t device_code, std::int32_t address,
                                std::int16_t value);
   std::int16_t WriteSingleBit(std::int16_t device_code, std::int32_t address,
                               std::int16_t value);

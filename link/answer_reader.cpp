@@ -1,1 +1,119 @@
-// placeholder
+#include "link/answer_reader.h"
+
+#include "link/frame.h"
+
+namespace kestova {
+namespace {
+
+int HexValue(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+AnswerReader::AnswerReader(bool sum_check, std::size_t max_length)
+    : sum_check_(sum_check), max_length_(max_length) {}
+
+void AnswerReader::Drop() {
+  image_.clear();
+  ++dropped_;
+  state_ = State::Hunting;
+}
+
+void AnswerReader::StartFrame() {
+  image_.assign({kDle, kStx});
+  state_ = State::Body;
+}
+
+void AnswerReader::Append(std::uint8_t byte) {
+  image_.push_back(byte);
+  if (image_.size() > max_length_) Drop();
+}
+
+void AnswerReader::Finish() {
+  state_ = State::Complete;
+  if (!sum_check_) {
+    sum_ok_ = true;
+    return;
+  }
+  unsigned sum = 0;
+  for (std::uint8_t b : body()) sum += b;
+  const int high = HexValue(image_[image_.size() - 2]);
+  const int low = HexValue(image_.back());
+  sum_ok_ = high >= 0 && low >= 0 && static_cast<unsigned>(high * 16 + low) == (sum & 0xFF);
+}
+
+std::span<const std::uint8_t> AnswerReader::body() const {
+  if (body_end_ < 2 || body_end_ > image_.size()) return {};
+  return std::span<const std::uint8_t>(image_).subspan(2, body_end_ - 2);
+}
+
+std::size_t AnswerReader::Feed(std::span<const std::uint8_t> bytes) {
+  std::size_t used = 0;
+  while (used < bytes.size() && state_ != State::Complete) {
+    const std::uint8_t b = bytes[used++];
+    switch (state_) {
+      case State::Hunting:
+        if (b == kDle) state_ = State::HuntingAfterDle;
+        break;
+      case State::HuntingAfterDle:
+        if (b == kStx) {
+          StartFrame();
+        } else if (b != kDle) {
+          state_ = State::Hunting;
+        }
+        break;
+      case State::Body:
+        if (b == kDle) {
+          state_ = State::BodyAfterDle;
+        } else {
+          Append(b);
+        }
+        break;
+      case State::BodyAfterDle:
+        if (b == kDle) {
+          state_ = State::Body;
+          Append(kDle);
+        } else if (b == kEtx) {
+          body_end_ = image_.size();
+          image_.push_back(kDle);
+          image_.push_back(kEtx);
+          if (image_.size() > max_length_) {
+            Drop();
+          } else if (sum_check_) {
+            state_ = State::SumCharacters;
+          } else {
+            Finish();
+          }
+        } else {
+          // A lone DLE inside a frame: the frame is broken. DLE STX starts the next one.
+          Drop();
+          if (b == kStx) StartFrame();
+        }
+        break;
+      case State::SumCharacters:
+        image_.push_back(b);
+        if (image_.size() == body_end_ + 4) {
+          if (image_.size() > max_length_) {
+            Drop();
+          } else {
+            Finish();
+          }
+        }
+        break;
+      case State::Complete:
+        break;
+    }
+  }
+  return used;
+}
+
+std::int16_t EndCode(std::span<const std::uint8_t> image) {
+  if (image.size() < 16) return 0;
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(image[15] << 8 | image[14]));
+}
+
+}  // namespace kestova

@@ -1,1 +1,98 @@
+#include "support/memory_port.h"
 
+#include <algorithm>
+
+#include "link/automation_error.h"
+#include "link/line_settings.h"
+
+namespace kestova::testing {
+
+void MemoryPort::Deliver(std::vector<std::uint8_t> bytes, std::chrono::nanoseconds after) {
+  Arrival arrival{host_.MonotonicNow() + after, std::move(bytes)};
+  auto at = std::upper_bound(arrivals_.begin(), arrivals_.end(), arrival.due,
+                             [](MonotonicTime due, const Arrival& a) { return due < a.due; });
+  arrivals_.insert(at, std::move(arrival));
+}
+
+void MemoryPort::SetCommPort(std::int16_t port) {
+  if (open_) throw AutomationError(ErrorNumber::PortOpened);
+  if (port < 1) throw AutomationError(ErrorNumber::InvalidPortNumber);
+  comm_port_ = port;
+}
+
+void MemoryPort::SetSettings(const std::string& settings) {
+  ParseLineSettings(settings);
+  settings_ = settings;
+}
+
+void MemoryPort::SetHandshaking(std::int32_t handshaking) {
+  if (handshaking < 0 || handshaking > 3) throw AutomationError(ErrorNumber::InvalidPropertyValue);
+  handshaking_ = handshaking;
+}
+
+void MemoryPort::SetPortOpen(bool open) {
+  if (open && open_) throw AutomationError(ErrorNumber::PortAlreadyOpen);
+  if (open && fail_open_) {
+    const int error = *fail_open_;
+    fail_open_.reset();
+    throw AutomationError(static_cast<ErrorNumber>(error));
+  }
+  open_ = open;
+  hung_up_ = false;
+}
+
+void MemoryPort::RequireOpen() const {
+  if (!open_) throw AutomationError(ErrorNumber::DeviceNotOpen);
+}
+
+void MemoryPort::Output(std::span<const std::uint8_t> bytes) {
+  RequireOpen();
+  outputs_.emplace_back(bytes.begin(), bytes.end());
+  if (responder_) responder_(*this, outputs_.back());
+}
+
+void MemoryPort::MoveDueArrivals() {
+  const MonotonicTime now = host_.MonotonicNow();
+  while (!arrivals_.empty() && arrivals_.front().due <= now) {
+    buffer_.insert(buffer_.end(), arrivals_.front().bytes.begin(), arrivals_.front().bytes.end());
+    arrivals_.pop_front();
+  }
+}
+
+std::int32_t MemoryPort::InBufferCount() {
+  RequireOpen();
+  MoveDueArrivals();
+  return static_cast<std::int32_t>(buffer_.size());
+}
+
+std::vector<std::uint8_t> MemoryPort::Input() {
+  RequireOpen();
+  MoveDueArrivals();
+  std::size_t take = buffer_.size();
+  if (input_len_ > 0) take = std::min<std::size_t>(take, static_cast<std::size_t>(input_len_));
+  std::vector<std::uint8_t> out(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(take));
+  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(take));
+  return out;
+}
+
+bool MemoryPort::WaitForInput(std::chrono::nanoseconds max_wait) {
+  RequireOpen();
+  if (hung_up_) throw AutomationError(ErrorNumber::DeviceIo, "Device I/O error (memory port hung up)");
+  MoveDueArrivals();
+  if (!buffer_.empty()) return true;
+  const MonotonicTime now = host_.MonotonicNow();
+  if (!arrivals_.empty() && arrivals_.front().due <= now + max_wait) {
+    host_.Advance(arrivals_.front().due - now);
+    MoveDueArrivals();
+    return true;
+  }
+  host_.Advance(std::max(max_wait, std::chrono::nanoseconds(0)));
+  return false;
+}
+
+void MemoryPort::Drain() {
+  RequireOpen();
+  host_.Advance(transmit_time_);
+}
+
+}  // namespace kestova::testing

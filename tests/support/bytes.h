@@ -1,0 +1,60 @@
+#pragma once
+// Small helpers for writing frames in tests: "10 02 00 00" <-> bytes, and format-5
+// answers built by hand (independently of the control's own codec).
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kestova::testing {
+
+inline std::vector<std::uint8_t> Bytes(const std::string& spaced_hex) {
+  std::vector<std::uint8_t> out;
+  std::istringstream in(spaced_hex);
+  std::string item;
+  while (in >> item) out.push_back(static_cast<std::uint8_t>(std::stoul(item, nullptr, 16)));
+  return out;
+}
+
+inline std::string Spaced(const std::vector<std::uint8_t>& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (std::uint8_t b : bytes) {
+    if (!out.empty()) out += ' ';
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+// A format-5 answer as a station sends it: DLE STX, byte count, frame ID, the default
+// routing echo, response ID, end code, data, DLE ETX, optional sum characters, with
+// every 0x10 from the byte count through the data doubled.
+inline std::vector<std::uint8_t> Answer(std::uint16_t end_code, const std::vector<std::uint8_t>& data,
+                                        bool sum_check) {
+  std::vector<std::uint8_t> body = {0, 0, 0xF8, 0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00, 0x00, 0xFF, 0xFF,
+                                    static_cast<std::uint8_t>(end_code & 0xFF),
+                                    static_cast<std::uint8_t>(end_code >> 8)};
+  body.insert(body.end(), data.begin(), data.end());
+  const std::size_t count = body.size() - 2;
+  body[0] = static_cast<std::uint8_t>(count & 0xFF);
+  body[1] = static_cast<std::uint8_t>(count >> 8);
+  unsigned sum = 0;
+  std::vector<std::uint8_t> wire = {0x10, 0x02};
+  for (std::uint8_t b : body) {
+    sum += b;
+    wire.push_back(b);
+    if (b == 0x10) wire.push_back(0x10);
+  }
+  wire.push_back(0x10);
+  wire.push_back(0x03);
+  if (sum_check) {
+    static const char* digits = "0123456789ABCDEF";
+    wire.push_back(static_cast<std::uint8_t>(digits[(sum >> 4) & 15]));
+    wire.push_back(static_cast<std::uint8_t>(digits[sum & 15]));
+  }
+  return wire;
+}
+
+}  // namespace kestova::testing

@@ -1,0 +1,75 @@
+#pragma once
+// An in-memory serial port for tests. It records every Output, lets a test script what
+// arrives and when (relative to the test host's monotonic clock), and its waits move that
+// clock instead of sleeping. A responder can answer each frame as it is sent.
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "link/serial_port.h"
+#include "support/test_host.h"
+
+namespace kestova::testing {
+
+class MemoryPort : public SerialPort {
+ public:
+  using Responder = std::function<void(MemoryPort& port, const std::vector<std::uint8_t>& frame)>;
+
+  explicit MemoryPort(TestHost& host) : host_(host) {}
+
+  // Bytes that arrive `after` from now on the test clock.
+  void Deliver(std::vector<std::uint8_t> bytes, std::chrono::nanoseconds after = {});
+  void SetResponder(Responder responder) { responder_ = std::move(responder); }
+  // How long Drain takes (the frame's transmission), moved on the test clock.
+  void SetTransmitTime(std::chrono::nanoseconds time) { transmit_time_ = time; }
+  // The next wait raises Device I/O error (57), as a vanished device does.
+  void HangUp() { hung_up_ = true; }
+  // The next SetPortOpen(true) raises this error.
+  void FailNextOpen(int error_number) { fail_open_ = error_number; }
+
+  const std::vector<std::vector<std::uint8_t>>& outputs() const { return outputs_; }
+  std::size_t pending() const { return arrivals_.size() + buffer_.size(); }
+
+  std::int16_t CommPort() const override { return comm_port_; }
+  void SetCommPort(std::int16_t port) override;
+  std::string Settings() const override { return settings_; }
+  void SetSettings(const std::string& settings) override;
+  std::int32_t Handshaking() const override { return handshaking_; }
+  void SetHandshaking(std::int32_t handshaking) override;
+  bool PortOpen() const override { return open_; }
+  void SetPortOpen(bool open) override;
+  void Output(std::span<const std::uint8_t> bytes) override;
+  std::int32_t InBufferCount() override;
+  void SetInputLen(std::int16_t length) override { input_len_ = length; }
+  std::vector<std::uint8_t> Input() override;
+  bool WaitForInput(std::chrono::nanoseconds max_wait) override;
+  void Drain() override;
+
+ private:
+  struct Arrival {
+    MonotonicTime due;
+    std::vector<std::uint8_t> bytes;
+  };
+  void MoveDueArrivals();
+  void RequireOpen() const;
+
+  TestHost& host_;
+  Responder responder_;
+  std::deque<Arrival> arrivals_;  // in due order
+  std::vector<std::uint8_t> buffer_;
+  std::vector<std::vector<std::uint8_t>> outputs_;
+  std::chrono::nanoseconds transmit_time_{};
+  bool hung_up_ = false;
+  std::optional<int> fail_open_;
+
+  std::int16_t comm_port_ = 1;
+  std::string settings_ = "9600,n,8,1";
+  std::int32_t handshaking_ = 0;
+  bool open_ = false;
+  std::int16_t input_len_ = 0;
+};
+
+}  // namespace kestova::testing

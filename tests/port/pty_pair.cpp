@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <stdexcept>
 #include <system_error>
 
 namespace kestova::testing {
@@ -15,47 +14,38 @@ namespace {
   throw std::system_error(errno, std::system_category(), what);
 }
 
+using Clock = std::chrono::steady_clock;
+
 }  // namespace
 
 PtyPair::PtyPair() {
   int slave = -1;
   char name[256] = {};
   if (::openpty(&master_, &slave, name, nullptr, nullptr) != 0) SystemFailure("openpty");
-  // Only the port under test holds the slave, so closing the master hangs the port up.
-  ::close(slave);
+  ::close(slave);  // only the port holds the slave, so closing the master hangs it up
   slave_path_ = name;
 }
 
-PtyPair::~PtyPair() { CloseMaster(); }
-
-void PtyPair::WriteToMaster(std::span<const std::uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = ::write(master_, bytes.data() + done, bytes.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) SystemFailure("write to master");
-    done += static_cast<std::size_t>(written);
+void PtyPair::WriteToMaster(const Bytes& bytes) {
+  // A blocking terminal write returns once every byte is queued.
+  if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    SystemFailure("write to master");
   }
 }
 
-std::vector<std::uint8_t> PtyPair::ReadFromMaster(std::size_t count,
-                                                  std::chrono::milliseconds budget) {
-  const auto deadline = std::chrono::steady_clock::now() + budget;
-  std::vector<std::uint8_t> bytes;
-  while (bytes.size() < count) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
+Bytes PtyPair::ReadFromMaster(std::size_t count, std::chrono::milliseconds budget) {
+  const auto deadline = Clock::now() + budget;
+  Bytes bytes(count);
+  std::size_t got = 0;
+  while (got < count) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd entry{master_, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    std::uint8_t chunk[4096];
-    const std::size_t wanted = std::min(sizeof chunk, count - bytes.size());
-    const ssize_t got = ::read(master_, chunk, wanted);
-    if (got <= 0) break;
-    bytes.insert(bytes.end(), chunk, chunk + got);
+    if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) break;
+    const ssize_t n = ::read(master_, bytes.data() + got, count - got);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
   }
+  bytes.resize(got);
   return bytes;
 }
 
@@ -70,14 +60,11 @@ void PtyPair::CloseMaster() {
   master_ = -1;
 }
 
-std::vector<std::uint8_t> ReadFromPort(SerialPort& port, std::size_t count,
-                                       std::chrono::milliseconds budget) {
-  const auto deadline = std::chrono::steady_clock::now() + budget;
-  std::vector<std::uint8_t> bytes;
-  while (bytes.size() < count) {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::nanoseconds::zero() || !port.WaitForInput(left)) break;
-    const std::vector<std::uint8_t> taken = port.Input();
+Bytes ReadFromPort(SerialPort& port, std::size_t count, std::chrono::milliseconds budget) {
+  const auto deadline = Clock::now() + budget;
+  Bytes bytes;
+  while (bytes.size() < count && port.WaitForInput(deadline - Clock::now())) {
+    const Bytes taken = port.Input();
     bytes.insert(bytes.end(), taken.begin(), taken.end());
   }
   return bytes;

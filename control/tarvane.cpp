@@ -135,7 +135,9 @@ bool Tarvane::PLCM(std::int32_t index) const { return image_.GuardedBit(DeviceFa
 bool Tarvane::PLCB(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::B, index, limits_.b); }
 std::int16_t Tarvane::PLCD(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::D, index, limits_.d); }
 std::int16_t Tarvane::PLCW(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::W, index, limits_.w); }
-std::int16_t Tarvane::PLCZR(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::ZR, index, limits_.zr); }
+// Every ZR element is inside the 64000 guard; past it the 32-bit index meets the array's
+// own bounds test, like SB and SW.
+std::int16_t Tarvane::PLCZR(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::ZR, index, kNoGuard); }
 bool Tarvane::PLCSM(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::SM, index, kSpecialLimit); }
 std::int16_t Tarvane::PLCSD(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::SD, index, kSpecialLimit); }
 bool Tarvane::PLCSB(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::SB, index, kNoGuard); }

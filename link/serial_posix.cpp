@@ -165,6 +165,8 @@ termios RawLineTermios(const termios& base, const LineSettings& line, std::int32
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | kMarkSpaceFlag |
                                        kHardwareFlowMask);
   t.c_cflag |= CLOCAL | CREAD;
+  // A break condition is line state, not a received NUL byte.
+  t.c_iflag |= IGNBRK;
 
   t.c_cflag |= CharacterSizeFlag(line.data_bits);
   const tcflag_t parity = ParityFlags(line.parity);

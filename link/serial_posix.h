@@ -20,8 +20,9 @@ namespace kestova {
 
 // Raw, binary line settings derived from `base` (the device's current settings): the
 // speed, character format and handshaking (0..3) asked for, no echo, no line editing,
-// no byte translation, modem lines ignored, receiver on. Raises AutomationError 8015
-// for what this platform cannot do: a baud rate with no speed constant, 1.5 stop bits.
+// no byte translation, breaks and characters failing the parity check dropped, modem
+// lines ignored, receiver on. Raises AutomationError 8015 for what this platform cannot
+// do (a baud rate with no speed constant, 1.5 stop bits), 380 for handshaking outside 0..3.
 termios RawLineTermios(const termios& base, const LineSettings& line, std::int32_t handshaking);
 
 class TerminalDevice;

@@ -45,6 +45,7 @@ TEST(RawLineTermios, AppliesSpeedFormatAndHandshakingOnARawLine) {
     EXPECT_EQ(cfgetospeed(&t), row.speed);
     EXPECT_EQ(t.c_cflag & (kControl | CLOCAL | CREAD), row.control | CLOCAL | CREAD);
     EXPECT_EQ(t.c_iflag & kInput, row.input);
+    EXPECT_EQ(t.c_iflag & (IGNBRK | BRKINT), IGNBRK);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
     EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
     // VMIN 0 would make an empty non-blocking read look like a hang-up.

@@ -31,6 +31,7 @@ public:
     std::string settings = "9600,n,8,1";  // baud,parity(n/e/o/m/s),data bits,stop bits
   };
 
+  // Throws std::invalid_argument when options.settings cannot be read.
   VirtualPlc();
   explicit VirtualPlc(Options options);
   ~VirtualPlc();  // Stop()
@@ -39,8 +40,10 @@ public:
 
   // Opens the pseudo-terminal pair (or the device), starts serving on its own thread and
   // returns the path the control should open (the slave, or the device path). Throws
-  // std::system_error when the terminal cannot be made or the link cannot be placed,
-  // std::invalid_argument for bad settings, std::logic_error when already started.
+  // std::system_error when the terminal cannot be made or the link cannot be placed
+  // (an existing symbolic link there is replaced, any other file is not),
+  // std::invalid_argument for a baud rate a device cannot take, std::logic_error when
+  // already started. Start after Stop serves a fresh terminal.
   std::string Start();
   // Stops the thread, closes the terminal and removes the link. Idempotent.
   void Stop();

@@ -1,6 +1,7 @@
 #include "sim/line_timing.h"
 
 #include <cctype>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -24,25 +25,28 @@ std::vector<std::string> SplitFields(const std::string& text) {
   throw std::invalid_argument("line settings \"" + settings + "\": " + what);
 }
 
+std::optional<int> WholeNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 }  // namespace
 
 LineTiming LineTiming::Parse(const std::string& settings) {
   const auto fields = SplitFields(settings);
   if (fields.size() != 4) Refuse(settings, "expected baud,parity,data bits,stop bits");
   LineTiming timing;
-  try {
-    std::size_t used = 0;
-    timing.baud = std::stoi(fields[0], &used);
-    if (used != fields[0].size() || timing.baud <= 0) Refuse(settings, "bad baud rate");
-    timing.data_bits = std::stoi(fields[2], &used);
-    if (used != fields[2].size() || timing.data_bits < 5 || timing.data_bits > 8)
-      Refuse(settings, "data bits must be 5 to 8");
-  } catch (const std::logic_error& e) {
-    if (dynamic_cast<const std::invalid_argument*>(&e) &&
-        std::string(e.what()).rfind("line settings", 0) == 0)
-      throw;
-    Refuse(settings, "not a number");
-  }
+  const auto baud = WholeNumber(fields[0]);
+  if (!baud || *baud <= 0) Refuse(settings, "bad baud rate");
+  timing.baud = *baud;
+  const auto data_bits = WholeNumber(fields[2]);
+  if (!data_bits || *data_bits < 5 || *data_bits > 8) Refuse(settings, "data bits must be 5 to 8");
+  timing.data_bits = *data_bits;
   if (fields[1].size() != 1) Refuse(settings, "parity must be one of n, e, o, m, s");
   timing.parity = static_cast<char>(std::tolower(static_cast<unsigned char>(fields[1][0])));
   if (std::string("neoms").find(timing.parity) == std::string::npos)

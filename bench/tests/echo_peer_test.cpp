@@ -1,0 +1,77 @@
+// The rig the figures come from: the echo peer with its bare client, and the control
+// against both the echo peer and the virtual PLC process with either wait.
+
+#include "bench/echo_peer.h"
+
+#include <gtest/gtest.h>
+
+#include "bench/bench_control.h"
+#include "bench/bench_transactions.h"
+#include "bench/floor_client.h"
+#include "bench/plc_process.h"
+
+namespace kestova::bench {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class BenchRigTest : public ::testing::Test {
+ protected:
+  std::filesystem::path log_folder_ =
+      std::filesystem::temp_directory_path() / ("kestova-bench-test-" + std::to_string(::getpid()));
+  ~BenchRigTest() override { std::filesystem::remove_all(log_folder_); }
+};
+
+TEST(EchoPeer, AnswersEachWholeRequestEvenWhenItComesInPieces) {
+  EchoPeer peer;
+  FloorClient client(peer.slave_path());
+  peer.SetExchange(5, Bytes{9, 8, 7});
+  client.RoundTrip(Bytes{1, 2}, 0);
+  client.RoundTrip(Bytes{3, 4, 5}, 3);
+  EXPECT_EQ(client.last_answer(), (Bytes{9, 8, 7}));
+  client.RoundTrip(Bytes{1, 2, 3, 4, 5}, 3);
+  EXPECT_EQ(client.last_answer(), (Bytes{9, 8, 7}));
+}
+
+TEST(FloorClient, ReportsAnAnswerThatNeverComes) {
+  EchoPeer peer;
+  FloorClient client(peer.slave_path());
+  peer.SetExchange(5, Bytes{9});
+  EXPECT_THROW(client.RoundTrip(Bytes{1, 2, 3, 4, 5}, 2, std::chrono::milliseconds(20)),
+               std::runtime_error);
+}
+
+// The floor puts the control's own bytes on the line: the control accepts the echo
+// peer's canned answer only when its request has exactly the floor's length.
+TEST_F(BenchRigTest, FloorBytesMatchWhatTheControlSends) {
+  EchoPeer peer;
+  BenchControl control(peer.slave_path(), "115200,o,8,1", true, WaitStyle::Blocking, log_folder_);
+  control.SetTimeout(1);
+  control.Open();
+  for (const BenchTransaction& transaction : StandardTransactions()) {
+    const WireExchange wire = WireBytesOf(transaction, true);
+    peer.SetExchange(wire.request.size(), wire.answer);
+    EXPECT_NO_THROW(control.Run(transaction)) << transaction.name;
+  }
+}
+
+TEST_F(BenchRigTest, ControlRunsEveryTransactionAgainstTheVirtualPlcWithEitherWait) {
+  PlcProcess plc(PlcConfig{true, false, "115200,o,8,1"});
+  for (const WaitStyle wait : {WaitStyle::Blocking, WaitStyle::Spinning}) {
+    BenchControl control(plc.path(), "115200,o,8,1", true, wait, log_folder_);
+    control.SetTimeout(1);
+    control.Open();
+    for (const BenchTransaction& transaction : StandardTransactions()) {
+      EXPECT_NO_THROW(control.Run(transaction))
+          << transaction.name << (wait == WaitStyle::Spinning ? " spinning" : " blocking");
+    }
+    control.Close();
+  }
+}
+
+TEST(PlcProcess, ReportsWhyTheChildCouldNotStart) {
+  EXPECT_THROW(PlcProcess(PlcConfig{true, true, "fast,n,8,1"}), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace kestova::bench

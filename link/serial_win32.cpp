@@ -1,0 +1,281 @@
+#include "link/serial_win32.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "link/automation_error.h"
+#include "link/platform_port.h"
+
+namespace kestova {
+namespace {
+
+constexpr DWORD kDriverQueueBytes = 4096;
+// Writes may stall behind flow control; past this the line is taken as failed.
+constexpr DWORD kWriteSlackMs = 2000;
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                      size);
+  return wide;
+}
+
+BYTE DcbParity(Parity parity) {
+  switch (parity) {
+    case Parity::None: return NOPARITY;
+    case Parity::Even: return EVENPARITY;
+    case Parity::Odd: return ODDPARITY;
+    case Parity::Mark: return MARKPARITY;
+    case Parity::Space: return SPACEPARITY;
+  }
+  return NOPARITY;
+}
+
+BYTE DcbStopBits(StopBits stop_bits) {
+  switch (stop_bits) {
+    case StopBits::One: return ONESTOPBIT;
+    case StopBits::OnePointFive: return ONE5STOPBITS;
+    case StopBits::Two: return TWOSTOPBITS;
+  }
+  return ONESTOPBIT;
+}
+
+void CheckHandshaking(std::int32_t handshaking) {
+  if (handshaking < 0 || handshaking > 3) {
+    throw AutomationError(ErrorNumber::InvalidPropertyValue);
+  }
+}
+
+}  // namespace
+
+DCB LineDcb(const DCB& base, const LineSettings& line, std::int32_t handshaking) {
+  DCB dcb = base;
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = static_cast<DWORD>(line.baud);
+  dcb.ByteSize = static_cast<BYTE>(line.data_bits);
+  dcb.Parity = DcbParity(line.parity);
+  dcb.StopBits = DcbStopBits(line.stop_bits);
+  dcb.fBinary = TRUE;
+  dcb.fParity = line.parity == Parity::None ? FALSE : TRUE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fAbortOnError = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+
+  const bool rts_cts = handshaking == 2 || handshaking == 3;
+  const bool xon_xoff = handshaking == 1 || handshaking == 3;
+  dcb.fOutxCtsFlow = rts_cts ? TRUE : FALSE;
+  dcb.fRtsControl = rts_cts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+  dcb.fOutX = xon_xoff ? TRUE : FALSE;
+  dcb.fInX = xon_xoff ? TRUE : FALSE;
+  dcb.fTXContinueOnXoff = TRUE;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.XonLim = static_cast<WORD>(kDriverQueueBytes / 4);
+  dcb.XoffLim = static_cast<WORD>(kDriverQueueBytes / 4);
+  return dcb;
+}
+
+Win32SerialPort::Win32SerialPort() : line_(ParseLineSettings(settings_text_)) {}
+
+Win32SerialPort::Win32SerialPort(std::string device_path)
+    : device_path_(std::move(device_path)), line_(ParseLineSettings(settings_text_)) {}
+
+Win32SerialPort::~Win32SerialPort() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+}
+
+std::int16_t Win32SerialPort::CommPort() const { return comm_port_; }
+
+void Win32SerialPort::SetCommPort(std::int16_t port) {
+  if (PortOpen()) throw AutomationError(ErrorNumber::PortOpened);
+  if (port < 1) throw AutomationError(ErrorNumber::InvalidPortNumber);
+  comm_port_ = port;
+}
+
+std::string Win32SerialPort::Settings() const { return settings_text_; }
+
+void Win32SerialPort::SetSettings(const std::string& settings) {
+  const LineSettings line = ParseLineSettings(settings);
+  if (PortOpen()) ApplyLine(handle_, line, handshaking_);
+  settings_text_ = settings;
+  line_ = line;
+}
+
+std::int32_t Win32SerialPort::Handshaking() const { return handshaking_; }
+
+void Win32SerialPort::SetHandshaking(std::int32_t handshaking) {
+  CheckHandshaking(handshaking);
+  if (PortOpen()) ApplyLine(handle_, line_, handshaking);
+  handshaking_ = handshaking;
+}
+
+bool Win32SerialPort::PortOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+void Win32SerialPort::SetPortOpen(bool open) {
+  if (open) {
+    if (PortOpen()) throw AutomationError(ErrorNumber::PortAlreadyOpen);
+    handle_ = OpenHandle();
+    armed_constant_ms_.reset();
+    return;
+  }
+  if (!PortOpen()) return;
+  CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  taken_early_.clear();
+}
+
+std::wstring Win32SerialPort::DevicePath() const {
+  if (device_path_) return Widen(*device_path_);
+  return L"\\\\.\\COM" + std::to_wstring(comm_port_);
+}
+
+HANDLE Win32SerialPort::OpenHandle() const {
+  HANDLE handle = CreateFileW(DevicePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+      throw AutomationError(ErrorNumber::PortAlreadyOpen);
+    }
+    throw AutomationError(ErrorNumber::InvalidPortNumber);
+  }
+  try {
+    DCB probe{};
+    probe.DCBlength = sizeof(DCB);
+    // A handle that has no comm state is not a serial port (a file, a console).
+    if (!GetCommState(handle, &probe)) throw AutomationError(ErrorNumber::InvalidPortNumber);
+    SetupComm(handle, kDriverQueueBytes, kDriverQueueBytes);
+    ApplyLine(handle, line_, handshaking_);
+    PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+  } catch (...) {
+    CloseHandle(handle);
+    throw;
+  }
+  return handle;
+}
+
+void Win32SerialPort::ApplyLine(HANDLE handle, const LineSettings& line,
+                                std::int32_t handshaking) const {
+  DCB current{};
+  current.DCBlength = sizeof(DCB);
+  if (!GetCommState(handle, &current)) throw AutomationError(ErrorNumber::CommStateFailed);
+  DCB wanted = LineDcb(current, line, handshaking);
+  // A refused DCB leaves the driver's state as it was, so the line keeps its settings.
+  if (!SetCommState(handle, &wanted)) throw AutomationError(ErrorNumber::CommStateFailed);
+}
+
+HANDLE Win32SerialPort::RequireOpen() const {
+  if (!PortOpen()) throw AutomationError(ErrorNumber::DeviceNotOpen);
+  return handle_;
+}
+
+void Win32SerialPort::SetReadTimeouts(DWORD total_constant_ms) {
+  if (armed_constant_ms_ == total_constant_ms) return;
+  const auto char_ns = line_.CharacterTime().count();
+  COMMTIMEOUTS timeouts{};
+  if (total_constant_ms == 0) {
+    // Return at once with whatever the driver holds.
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+  } else {
+    // Return on the first byte, or after total_constant_ms with none.
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = total_constant_ms;
+  }
+  timeouts.WriteTotalTimeoutMultiplier = static_cast<DWORD>(char_ns / 1'000'000 + 1);
+  timeouts.WriteTotalTimeoutConstant = kWriteSlackMs;
+  if (!SetCommTimeouts(handle_, &timeouts)) throw AutomationError(ErrorNumber::DeviceIo);
+  armed_constant_ms_ = total_constant_ms;
+}
+
+DWORD Win32SerialPort::DriverQueueCount() {
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(RequireOpen(), &errors, &status)) {
+    throw AutomationError(ErrorNumber::DeviceIo);
+  }
+  return status.cbInQue;
+}
+
+void Win32SerialPort::ReadAvailable(std::size_t limit, std::vector<std::uint8_t>& into) {
+  const std::size_t waiting = std::min<std::size_t>(limit, DriverQueueCount());
+  if (waiting == 0) return;
+  SetReadTimeouts(0);
+  const std::size_t start = into.size();
+  into.resize(start + waiting);
+  DWORD got = 0;
+  if (!ReadFile(handle_, into.data() + start, static_cast<DWORD>(waiting), &got, nullptr)) {
+    into.resize(start);
+    throw AutomationError(ErrorNumber::DeviceIo);
+  }
+  into.resize(start + got);
+}
+
+void Win32SerialPort::Output(std::span<const std::uint8_t> bytes) {
+  HANDLE handle = RequireOpen();
+  SetReadTimeouts(armed_constant_ms_.value_or(0));
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(bytes.size() - sent);
+    if (!WriteFile(handle, bytes.data() + sent, chunk, &written, nullptr) || written == 0) {
+      throw AutomationError(ErrorNumber::DeviceIo);
+    }
+    sent += written;
+  }
+}
+
+std::int32_t Win32SerialPort::InBufferCount() {
+  const DWORD queued = DriverQueueCount();
+  return static_cast<std::int32_t>(taken_early_.size() + queued);
+}
+
+void Win32SerialPort::SetInputLen(std::int16_t length) { input_len_ = length; }
+
+std::vector<std::uint8_t> Win32SerialPort::Input() {
+  RequireOpen();
+  const std::size_t limit = input_len_ > 0 ? static_cast<std::size_t>(input_len_) : SIZE_MAX;
+  std::vector<std::uint8_t> bytes;
+  const std::size_t early = std::min(limit, taken_early_.size());
+  bytes.assign(taken_early_.begin(), taken_early_.begin() + static_cast<std::ptrdiff_t>(early));
+  taken_early_.erase(taken_early_.begin(),
+                     taken_early_.begin() + static_cast<std::ptrdiff_t>(early));
+  if (bytes.size() < limit) ReadAvailable(limit - bytes.size(), bytes);
+  return bytes;
+}
+
+bool Win32SerialPort::WaitForInput(std::chrono::nanoseconds max_wait) {
+  RequireOpen();
+  if (!taken_early_.empty() || DriverQueueCount() > 0) return true;
+  if (max_wait <= std::chrono::nanoseconds::zero()) return false;
+  // Whole milliseconds, rounded up so a short wait never turns into no wait at all.
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(max_wait).count();
+  const DWORD constant = static_cast<DWORD>(std::min<long long>(ms, MAXDWORD - 1));
+  SetReadTimeouts(constant);
+  std::uint8_t byte = 0;
+  DWORD got = 0;
+  if (!ReadFile(handle_, &byte, 1, &got, nullptr)) throw AutomationError(ErrorNumber::DeviceIo);
+  if (got == 0) return false;
+  taken_early_.push_back(byte);
+  return true;
+}
+
+void Win32SerialPort::Drain() {
+  if (!FlushFileBuffers(RequireOpen())) throw AutomationError(ErrorNumber::DeviceIo);
+}
+
+std::unique_ptr<SerialPort> MakePlatformSerialPort() {
+  return std::make_unique<Win32SerialPort>();
+}
+
+std::unique_ptr<SerialPort> MakePlatformSerialPort(const std::string& device_path) {
+  return std::make_unique<Win32SerialPort>(device_path);
+}
+
+}  // namespace kestova

@@ -1,0 +1,13 @@
+#pragma once
+// The About box: a modal dialog built afresh from the module's dialog resource on every
+// call and destroyed when closed.
+
+#include <windows.h>
+
+#include <string>
+
+namespace kestova::server {
+
+void ShowAboutDialog(HWND owner, const std::wstring& version_line);
+
+}  // namespace kestova::server

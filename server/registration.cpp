@@ -1,0 +1,190 @@
+#include "server/registration.h"
+
+#include <objbase.h>
+
+#include <string>
+
+#include "server/com_error.h"
+#include "server/kestova_h.h"
+#include "server/module.h"
+#include "server/resource_ids.h"
+
+namespace kestova::server {
+namespace {
+
+constexpr const wchar_t* kClassName = L"Tarvane Control";
+constexpr const wchar_t* kProgId = L"Kestova.Tarvane.1";
+constexpr const wchar_t* kVersionIndependentProgId = L"Kestova.Tarvane";
+constexpr const wchar_t* kTypeLibVersion = L"19.0";
+constexpr const wchar_t* kTypeLibName = L"Kestova: MELSEC Q series PLC access over a serial line";
+// Activate when visible, inside-out, can't link inside, set client site first,
+// recompose on resize: what a small control on a form needs.
+constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE |
+                              OLEMISC_INSIDEOUT | OLEMISC_ACTIVATEWHENVISIBLE |
+                              OLEMISC_SETCLIENTSITEFIRST;
+// The standard marshalers for a dual interface and for a dispatch-only one.
+constexpr const wchar_t* kDualMarshaler = L"{00020424-0000-0000-C000-000000000046}";
+constexpr const wchar_t* kDispatchMarshaler = L"{00020420-0000-0000-C000-000000000046}";
+#ifdef _WIN64
+constexpr const wchar_t* kTypeLibPlatform = L"win64";
+#else
+constexpr const wchar_t* kTypeLibPlatform = L"win32";
+#endif
+
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+class RegistryKey {
+ public:
+  RegistryKey(HKEY parent, const std::wstring& path) {
+    const LONG status = RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0,
+                                        KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+    if (status != ERROR_SUCCESS) throw ComFailure(HRESULT_FROM_WIN32(status));
+  }
+  ~RegistryKey() { RegCloseKey(key_); }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  RegistryKey& Set(const wchar_t* name, const std::wstring& value) {
+    const LONG status =
+        RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    if (status != ERROR_SUCCESS) throw ComFailure(HRESULT_FROM_WIN32(status));
+    return *this;
+  }
+  RegistryKey& Default(const std::wstring& value) { return Set(nullptr, value); }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+HKEY OpenClassesRoot(RegistrationScope scope) {
+  HKEY root = nullptr;
+  const HKEY hive = scope == RegistrationScope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  const LONG status = RegCreateKeyExW(hive, L"Software\\Classes", 0, nullptr, 0,
+                                      KEY_READ | KEY_WRITE, nullptr, &root, nullptr);
+  if (status != ERROR_SUCCESS) throw ComFailure(HRESULT_FROM_WIN32(status));
+  return root;
+}
+
+class ClassesRoot {
+ public:
+  explicit ClassesRoot(RegistrationScope scope) : key_(OpenClassesRoot(scope)) {}
+  ~ClassesRoot() { RegCloseKey(key_); }
+  ClassesRoot(const ClassesRoot&) = delete;
+  ClassesRoot& operator=(const ClassesRoot&) = delete;
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_;
+};
+
+void DeleteTree(HKEY root, const std::wstring& path) {
+  const LONG status = RegDeleteTreeW(root, path.c_str());
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+    throw ComFailure(HRESULT_FROM_WIN32(status));
+  }
+  RegDeleteKeyW(root, path.c_str());
+}
+
+bool HasSubkeys(HKEY root, const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  DWORD subkeys = 0;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  return subkeys > 0;
+}
+
+void RegisterInterface(HKEY root, REFIID iid, const wchar_t* name, const wchar_t* marshaler) {
+  const std::wstring path = L"Interface\\" + GuidText(iid);
+  RegistryKey(root, path).Default(name);
+  RegistryKey(root, path + L"\\ProxyStubClsid").Default(marshaler);
+  RegistryKey(root, path + L"\\ProxyStubClsid32").Default(marshaler);
+  RegistryKey(root, path + L"\\TypeLib")
+      .Default(GuidText(LIBID_Kestova))
+      .Set(L"Version", kTypeLibVersion);
+}
+
+void WriteEntries(HKEY root) {
+  const std::wstring module = Module::File().wstring();
+  const std::wstring folder = Module::File().parent_path().wstring();
+  const std::wstring clsid = GuidText(CLSID_Tarvane);
+  const std::wstring class_path = L"CLSID\\" + clsid;
+
+  RegistryKey(root, class_path).Default(kClassName);
+  RegistryKey(root, class_path + L"\\InprocServer32")
+      .Default(module)
+      .Set(L"ThreadingModel", L"Apartment");
+  RegistryKey(root, class_path + L"\\ProgID").Default(kProgId);
+  RegistryKey(root, class_path + L"\\VersionIndependentProgID").Default(kVersionIndependentProgId);
+  RegistryKey(root, class_path + L"\\Control");
+  RegistryKey(root, class_path + L"\\MiscStatus").Default(L"0");
+  RegistryKey(root, class_path + L"\\MiscStatus\\1").Default(std::to_wstring(kMiscStatus));
+  RegistryKey(root, class_path + L"\\ToolboxBitmap32")
+      .Default(module + L", " + std::to_wstring(IDB_TOOLBOX));
+  RegistryKey(root, class_path + L"\\TypeLib").Default(GuidText(LIBID_Kestova));
+  RegistryKey(root, class_path + L"\\Version").Default(kTypeLibVersion);
+
+  RegistryKey(root, kProgId).Default(kClassName);
+  RegistryKey(root, std::wstring(kProgId) + L"\\CLSID").Default(clsid);
+  RegistryKey(root, kVersionIndependentProgId).Default(kClassName);
+  RegistryKey(root, std::wstring(kVersionIndependentProgId) + L"\\CLSID").Default(clsid);
+  RegistryKey(root, std::wstring(kVersionIndependentProgId) + L"\\CurVer").Default(kProgId);
+
+  const std::wstring library = L"TypeLib\\" + GuidText(LIBID_Kestova) + L"\\" + kTypeLibVersion;
+  RegistryKey(root, library).Default(kTypeLibName);
+  RegistryKey(root, library + L"\\FLAGS").Default(std::to_wstring(LIBFLAG_FCONTROL));
+  RegistryKey(root, library + L"\\HELPDIR").Default(folder);
+  RegistryKey(root, library + L"\\0\\" + kTypeLibPlatform).Default(module);
+  RegisterInterface(root, IID__Tarvane, L"_Tarvane", kDualMarshaler);
+  RegisterInterface(root, DIID___Tarvane, L"__Tarvane", kDispatchMarshaler);
+}
+
+void RemoveEntries(HKEY root) {
+  DeleteTree(root, L"CLSID\\" + GuidText(CLSID_Tarvane));
+  DeleteTree(root, kProgId);
+  DeleteTree(root, kVersionIndependentProgId);
+
+  // The 32-bit and the 64-bit control share the type library's key: the library and its
+  // interfaces go only when no platform's file is left registered.
+  const std::wstring library_key = L"TypeLib\\" + GuidText(LIBID_Kestova);
+  const std::wstring files = library_key + L"\\" + kTypeLibVersion + L"\\0";
+  DeleteTree(root, files + L"\\" + kTypeLibPlatform);
+  if (!HasSubkeys(root, files)) {
+    DeleteTree(root, library_key);
+    DeleteTree(root, L"Interface\\" + GuidText(IID__Tarvane));
+    DeleteTree(root, L"Interface\\" + GuidText(DIID___Tarvane));
+  }
+}
+
+}  // namespace
+
+HRESULT RegisterServer(RegistrationScope scope) {
+  const HRESULT hr = Guard([&] {
+    ClassesRoot root(scope);
+    WriteEntries(root.get());
+  });
+  if (FAILED(hr)) {
+    // Leave nothing half-written behind.
+    Guard([&] {
+      ClassesRoot root(scope);
+      RemoveEntries(root.get());
+    });
+  }
+  return hr;
+}
+
+HRESULT UnregisterServer(RegistrationScope scope) {
+  return Guard([&] {
+    ClassesRoot root(scope);
+    RemoveEntries(root.get());
+  });
+}
+
+}  // namespace kestova::server

@@ -1,0 +1,278 @@
+#include "server/tarvane_object.h"
+
+#include <new>
+#include <vector>
+
+#include "link/platform_port.h"
+#include "server/com_error.h"
+#include "server/module.h"
+#include "server/property_bag_adapter.h"
+#include "server/stream_layout.h"
+
+namespace kestova::server {
+namespace {
+
+// Reads exactly bytes.size() bytes; a stream that ends early is a damaged save.
+void ReadExactly(IStream& stream, std::span<std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ULONG got = 0;
+    const HRESULT hr =
+        stream.Read(bytes.data() + done, static_cast<ULONG>(bytes.size() - done), &got);
+    if (FAILED(hr)) throw ComFailure(hr);
+    if (got == 0) throw ComFailure(STG_E_READFAULT);
+    done += got;
+  }
+}
+
+void WriteExactly(IStream& stream, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ULONG put = 0;
+    const HRESULT hr =
+        stream.Write(bytes.data() + done, static_cast<ULONG>(bytes.size() - done), &put);
+    if (FAILED(hr)) throw ComFailure(hr);
+    if (put == 0) throw ComFailure(STG_E_WRITEFAULT);
+    done += put;
+  }
+}
+
+std::vector<std::uint8_t> SavedBytes(TarvaneObject& object, bool clear_dirty) {
+  SavedPropertyBag bag({});
+  object.Save(bag, clear_dirty);
+  return EncodeSavedProperties(bag.entries());
+}
+
+}  // namespace
+
+// ---- the record ----------------------------------------------------------------------
+
+TarvaneObject::TarvaneObject()
+    : events_(*static_cast<IUnknown*>(static_cast<_Tarvane*>(&dispatch_)), container_, DIID___Tarvane, true),
+      property_notify_(*static_cast<IUnknown*>(static_cast<_Tarvane*>(&dispatch_)), container_,
+                       IID_IPropertyNotifySink, false),
+      host_(events_, property_notify_, dirty_),
+      control_(std::make_unique<Tarvane>(host_, MakePlatformSerialPort())) {
+  Module::ObjectCreated();
+}
+
+TarvaneObject::~TarvaneObject() { Module::ObjectDestroyed(); }
+
+HRESULT TarvaneObject::Create(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  TarvaneObject* object = nullptr;
+  try {
+    object = new TarvaneObject();
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  const HRESULT hr = object->QueryInterface(iid, out);
+  object->Release();
+  return hr;
+}
+
+HRESULT TarvaneObject::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+      IsEqualIID(iid, IID__Tarvane)) {
+    *out = static_cast<_Tarvane*>(&dispatch_);
+  } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
+    *out = static_cast<ISupportErrorInfo*>(&error_info_);
+  } else if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2)) {
+    *out = static_cast<IProvideClassInfo2*>(&class_info_);
+  } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
+    *out = static_cast<IConnectionPointContainer*>(&container_);
+  } else if (IsEqualIID(iid, IID_IPersistPropertyBag)) {
+    *out = static_cast<IPersistPropertyBag*>(&property_bag_);
+  } else if (IsEqualIID(iid, IID_IPersistStreamInit) || IsEqualIID(iid, IID_IPersist)) {
+    *out = static_cast<IPersistStreamInit*>(&stream_);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG TarvaneObject::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+
+ULONG TarvaneObject::Release() {
+  const LONG remaining = InterlockedDecrement(&references_);
+  if (remaining == 0) delete this;
+  return static_cast<ULONG>(remaining);
+}
+
+Tarvane& TarvaneObject::Control() {
+  if (!initialized_) {
+    initialized_ = true;
+    control_->InitProperties();
+  }
+  return *control_;
+}
+
+void TarvaneObject::InitNew() {
+  if (host_initialized_) throw ComFailure(CO_E_ALREADYINITIALIZED);
+  host_initialized_ = initialized_ = true;
+  control_->InitProperties();
+  dirty_ = false;
+}
+
+void TarvaneObject::Load(PropertyBag& bag) {
+  if (host_initialized_) throw ComFailure(CO_E_ALREADYINITIALIZED);
+  // A load that fails part-way leaves the keys before the failure applied; the control
+  // counts as initialised either way, so it is never reset behind the host's back.
+  host_initialized_ = initialized_ = true;
+  control_->ReadProperties(bag);
+  dirty_ = false;
+}
+
+void TarvaneObject::Save(PropertyBag& bag, bool clear_dirty) {
+  Control().WriteProperties(bag);
+  if (clear_dirty) dirty_ = false;
+}
+
+ITypeLib& TarvaneObject::TypeLibrary() {
+  if (!type_library_) {
+    const HRESULT hr =
+        LoadTypeLibEx(Module::File().c_str(), REGKIND_NONE, type_library_.Receive());
+    if (FAILED(hr)) throw ComFailure(hr);
+  }
+  return *type_library_.get();
+}
+
+ITypeInfo& TarvaneObject::DispatchTypeInfo() {
+  if (!dispatch_type_info_) {
+    ComPtr<ITypeInfo> dual;
+    HRESULT hr = TypeLibrary().GetTypeInfoOfGuid(IID__Tarvane, dual.Receive());
+    if (FAILED(hr)) throw ComFailure(hr);
+    // The dual interface's dispatch face is its implemented type -1.
+    HREFTYPE dispatch_ref = 0;
+    hr = dual->GetRefTypeOfImplType(static_cast<UINT>(-1), &dispatch_ref);
+    if (SUCCEEDED(hr)) hr = dual->GetRefTypeInfo(dispatch_ref, dispatch_type_info_.Receive());
+    if (FAILED(hr)) dispatch_type_info_ = dual;
+  }
+  return *dispatch_type_info_.get();
+}
+
+IConnectionPoint* TarvaneObject::FindConnectionPoint(REFIID iid) {
+  if (IsEqualIID(iid, DIID___Tarvane)) return &events_;
+  if (IsEqualIID(iid, IID_IPropertyNotifySink)) return &property_notify_;
+  return nullptr;
+}
+
+// ---- ISupportErrorInfo, IProvideClassInfo2, IConnectionPointContainer ------------------
+
+HRESULT STDMETHODCALLTYPE ErrorInfoFace::InterfaceSupportsErrorInfo(REFIID iid) {
+  const bool supported = IsEqualIID(iid, IID__Tarvane) || IsEqualIID(iid, IID_IDispatch) ||
+                         IsEqualIID(iid, IID_IPersistPropertyBag) ||
+                         IsEqualIID(iid, IID_IPersistStreamInit);
+  return supported ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE ClassInfoFace::GetClassInfo(ITypeInfo** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return Guard([&] {
+    const HRESULT hr = owner_.TypeLibrary().GetTypeInfoOfGuid(CLSID_Tarvane, out);
+    if (FAILED(hr)) throw ComFailure(hr);
+  });
+}
+
+HRESULT STDMETHODCALLTYPE ClassInfoFace::GetGUID(DWORD kind, GUID* out) {
+  if (!out) return E_POINTER;
+  if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+    *out = GUID_NULL;
+    return E_INVALIDARG;
+  }
+  *out = DIID___Tarvane;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ContainerFace::EnumConnectionPoints(IEnumConnectionPoints** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE ContainerFace::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+  if (!out) return E_POINTER;
+  *out = owner_.FindConnectionPoint(iid);
+  if (!*out) return CONNECT_E_NOCONNECTION;
+  (*out)->AddRef();
+  return S_OK;
+}
+
+// ---- IPersistPropertyBag --------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE PropertyBagFace::GetClassID(CLSID* out) {
+  if (!out) return E_POINTER;
+  *out = CLSID_Tarvane;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PropertyBagFace::InitNew() {
+  return Guard([&] { owner_.InitNew(); });
+}
+
+HRESULT STDMETHODCALLTYPE PropertyBagFace::Load(IPropertyBag* bag, IErrorLog* error_log) {
+  if (!bag) return E_POINTER;
+  return Guard([&] {
+    ComPropertyBag adapter(*bag, error_log);
+    owner_.Load(adapter);
+  });
+}
+
+HRESULT STDMETHODCALLTYPE PropertyBagFace::Save(IPropertyBag* bag, BOOL clear_dirty,
+                                                BOOL /*save_all*/) {
+  if (!bag) return E_POINTER;
+  return Guard([&] {
+    ComPropertyBag adapter(*bag, nullptr);
+    owner_.Save(adapter, clear_dirty != FALSE);
+  });
+}
+
+// ---- IPersistStreamInit ---------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE StreamFace::GetClassID(CLSID* out) {
+  if (!out) return E_POINTER;
+  *out = CLSID_Tarvane;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE StreamFace::IsDirty() { return owner_.dirty() ? S_OK : S_FALSE; }
+
+HRESULT STDMETHODCALLTYPE StreamFace::Load(IStream* stream) {
+  if (!stream) return E_POINTER;
+  return Guard([&] {
+    std::array<std::uint8_t, kStreamHeaderSize> header{};
+    ReadExactly(*stream, header);
+    SavedEntries entries;
+    try {
+      std::vector<std::uint8_t> payload(PayloadLength(header));
+      ReadExactly(*stream, payload);
+      entries = DecodeSavedProperties(payload);
+    } catch (const StreamFormatError&) {
+      throw ComFailure(STG_E_INVALIDHEADER);
+    }
+    SavedPropertyBag bag(std::move(entries));
+    owner_.Load(bag);
+  });
+}
+
+HRESULT STDMETHODCALLTYPE StreamFace::Save(IStream* stream, BOOL clear_dirty) {
+  if (!stream) return E_POINTER;
+  return Guard([&] { WriteExactly(*stream, SavedBytes(owner_, clear_dirty != FALSE)); });
+}
+
+HRESULT STDMETHODCALLTYPE StreamFace::GetSizeMax(ULARGE_INTEGER* size) {
+  if (!size) return E_POINTER;
+  size->QuadPart = 0;
+  return Guard([&] { size->QuadPart = SavedBytes(owner_, false).size(); });
+}
+
+HRESULT STDMETHODCALLTYPE StreamFace::InitNew() {
+  return Guard([&] { owner_.InitNew(); });
+}
+
+}  // namespace kestova::server

@@ -1,0 +1,230 @@
+#pragma once
+// The Tarvane control as a COM object: one record holding the core control, its host,
+// its two connection points and one member per implemented interface. Every interface's
+// IUnknown forwards to the record, which owns the one reference count.
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <memory>
+
+#include "control/tarvane.h"
+#include "server/com_host.h"
+#include "server/com_ptr.h"
+#include "server/connection_point.h"
+#include "server/kestova_h.h"
+
+namespace kestova::server {
+
+class TarvaneObject;
+
+// The IUnknown part shared by every interface member of the record.
+template <class Interface>
+class Face : public Interface {
+ public:
+  explicit Face(TarvaneObject& owner) : owner_(owner) {}
+  Face(const Face&) = delete;
+  Face& operator=(const Face&) = delete;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+
+ protected:
+  TarvaneObject& owner_;
+};
+
+// _Tarvane: the dual interface. Early-bound calls land in the vtable methods; late-bound
+// ones in Invoke, which converts script arguments itself (see tarvane_invoke.cpp).
+class DispatchFace : public Face<_Tarvane> {
+ public:
+  using Face::Face;
+  // IDispatch
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
+                                          DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
+                                   DISPPARAMS* parameters, VARIANT* result,
+                                   EXCEPINFO* excep_info, UINT* argument_error) override;
+  // Configuration properties
+  HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL value) override;
+  HRESULT STDMETHODCALLTYPE get_CommPort(short* value) override;
+  HRESULT STDMETHODCALLTYPE put_CommPort(short value) override;
+  HRESULT STDMETHODCALLTYPE get_Settings(BSTR* value) override;
+  HRESULT STDMETHODCALLTYPE put_Settings(BSTR value) override;
+  HRESULT STDMETHODCALLTYPE get_Handshaking(KestovaHandshaking* value) override;
+  HRESULT STDMETHODCALLTYPE put_Handshaking(KestovaHandshaking value) override;
+  HRESULT STDMETHODCALLTYPE get_Timeout(short* value) override;
+  HRESULT STDMETHODCALLTYPE put_Timeout(short value) override;
+  HRESULT STDMETHODCALLTYPE get_StationNo(short* value) override;
+  HRESULT STDMETHODCALLTYPE put_StationNo(short value) override;
+  HRESULT STDMETHODCALLTYPE get_NetworkNo(short* value) override;
+  HRESULT STDMETHODCALLTYPE put_NetworkNo(short value) override;
+  HRESULT STDMETHODCALLTYPE get_PCNumber(short* value) override;
+  HRESULT STDMETHODCALLTYPE put_PCNumber(short value) override;
+  HRESULT STDMETHODCALLTYPE get_RqstDestMdIO(LONG* value) override;
+  HRESULT STDMETHODCALLTYPE put_RqstDestMdIO(LONG value) override;
+  HRESULT STDMETHODCALLTYPE get_RqstDestMdSta(short* value) override;
+  HRESULT STDMETHODCALLTYPE put_RqstDestMdSta(short value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCType(::MELSECPLCType* value) override;
+  HRESULT STDMETHODCALLTYPE put_PLCType(::MELSECPLCType value) override;
+  HRESULT STDMETHODCALLTYPE get_SumCheck(VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE put_SumCheck(VARIANT_BOOL value) override;
+  HRESULT STDMETHODCALLTYPE get_PortOpen(VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE put_PortOpen(VARIANT_BOOL value) override;
+  // Device image
+  HRESULT STDMETHODCALLTYPE get_PLCX(short* index, VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCY(short* index, VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCM(short* index, VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCB(short* index, VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCD(short* index, short* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCW(short* index, short* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCZR(short* index, short* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCSM(short* index, VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCSD(short* index, short* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCSB(short* index, VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCSW(short* index, short* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCL(short* index, VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCF(short* index, VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE get_PLCS(short* index, VARIANT_BOOL* value) override;
+  // Batch reads
+  HRESULT STDMETHODCALLTYPE ReadX(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadY(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadB(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadSB(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadSM(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadL(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadF(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadS(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadD(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadSD(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadW(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadSW(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadZR(LONG* start, short* points, short* result) override;
+  HRESULT STDMETHODCALLTYPE ReadM(LONG* start, short* points, VARIANT* result) override;
+  // Bit set and reset
+  HRESULT STDMETHODCALLTYPE SetM(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE SetY(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE SetB(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE SetL(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE SetF(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE SetS(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE ResetY(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE ResetM(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE ResetB(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE ResetL(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE ResetF(LONG* address, short* result) override;
+  HRESULT STDMETHODCALLTYPE ResetS(LONG* address, short* result) override;
+  // Word writes, block write, remote operations, About box
+  HRESULT STDMETHODCALLTYPE WriteD(LONG* address, short* value, short* result) override;
+  HRESULT STDMETHODCALLTYPE WriteW(LONG* address, short* value, short* result) override;
+  HRESULT STDMETHODCALLTYPE WriteZR(LONG* address, short* value, short* result) override;
+  HRESULT STDMETHODCALLTYPE WriteBlock(BSTR* device, short* points, SAFEARRAY** data,
+                                       short* result) override;
+  HRESULT STDMETHODCALLTYPE RemoteStop(short* mode, short* result) override;
+  HRESULT STDMETHODCALLTYPE RemoteReset(short* mode, short* result) override;
+  HRESULT STDMETHODCALLTYPE RemoteRun(short* mode, short* clear_mode, short* result) override;
+  HRESULT STDMETHODCALLTYPE ShowAboutBox() override;
+};
+
+class ErrorInfoFace : public Face<ISupportErrorInfo> {
+ public:
+  using Face::Face;
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+};
+
+class ClassInfoFace : public Face<IProvideClassInfo2> {
+ public:
+  using Face::Face;
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** out) override;
+  HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* out) override;
+};
+
+class ContainerFace : public Face<IConnectionPointContainer> {
+ public:
+  using Face::Face;
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
+};
+
+class PropertyBagFace : public Face<IPersistPropertyBag> {
+ public:
+  using Face::Face;
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override;
+  HRESULT STDMETHODCALLTYPE InitNew() override;
+  HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* error_log) override;
+  HRESULT STDMETHODCALLTYPE Save(IPropertyBag* bag, BOOL clear_dirty, BOOL save_all) override;
+};
+
+class StreamFace : public Face<IPersistStreamInit> {
+ public:
+  using Face::Face;
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override;
+  HRESULT STDMETHODCALLTYPE IsDirty() override;
+  HRESULT STDMETHODCALLTYPE Load(IStream* stream) override;
+  HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clear_dirty) override;
+  HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override;
+  HRESULT STDMETHODCALLTYPE InitNew() override;
+};
+
+class TarvaneObject {
+ public:
+  // Creates an object and hands out the interface asked for (the class factory's work).
+  static HRESULT Create(REFIID iid, void** out);
+
+  HRESULT QueryInterface(REFIID iid, void** out);
+  ULONG AddRef();
+  ULONG Release();
+
+  // The control, after InitProperties when the host has neither called InitNew nor Load:
+  // script hosts call neither, and must still see the defaults.
+  Tarvane& Control();
+
+  // InitNew and Load of either persistence interface; refused once the host did either.
+  void InitNew();
+  void Load(PropertyBag& bag);
+  void Save(PropertyBag& bag, bool clear_dirty);
+  bool dirty() const { return dirty_; }
+
+  ITypeLib& TypeLibrary();
+  ITypeInfo& DispatchTypeInfo();
+  IConnectionPoint* FindConnectionPoint(REFIID iid);
+
+ private:
+  TarvaneObject();
+  ~TarvaneObject();
+
+  LONG references_ = 1;
+  DispatchFace dispatch_{*this};
+  ErrorInfoFace error_info_{*this};
+  ClassInfoFace class_info_{*this};
+  ContainerFace container_{*this};
+  PropertyBagFace property_bag_{*this};
+  StreamFace stream_{*this};
+  ConnectionPoint events_;
+  ConnectionPoint property_notify_;
+  bool dirty_ = false;
+  bool initialized_ = false;       // InitProperties or ReadProperties has run
+  bool host_initialized_ = false;  // ... because the host asked for it
+  ComHost host_;
+  std::unique_ptr<Tarvane> control_;
+  ComPtr<ITypeLib> type_library_;
+  ComPtr<ITypeInfo> dispatch_type_info_;
+};
+
+template <class Interface>
+HRESULT STDMETHODCALLTYPE Face<Interface>::QueryInterface(REFIID iid, void** out) {
+  return owner_.QueryInterface(iid, out);
+}
+template <class Interface>
+ULONG STDMETHODCALLTYPE Face<Interface>::AddRef() {
+  return owner_.AddRef();
+}
+template <class Interface>
+ULONG STDMETHODCALLTYPE Face<Interface>::Release() {
+  return owner_.Release();
+}
+
+}  // namespace kestova::server

@@ -1,0 +1,31 @@
+#pragma once
+// One control, set up as the options say, with its port open for the life of the session.
+// The plain C++ host carries the control's MelsecOut texts to the reporter.
+
+#include <memory>
+
+#include "cli/commands.h"
+#include "cli/reporter.h"
+#include "control/plain_host.h"
+#include "control/tarvane.h"
+
+namespace kestova::cli {
+
+class ControlSession {
+ public:
+  // Creates the control, applies the options and opens the port. Whatever the control or
+  // the port refuses is raised as its AutomationError.
+  ControlSession(const ConnectionOptions& options, Reporter& reporter);
+  ~ControlSession();  // closes the port
+  ControlSession(const ControlSession&) = delete;
+  ControlSession& operator=(const ControlSession&) = delete;
+
+  Tarvane& control() { return *control_; }
+  PlainHost& host() { return host_; }
+
+ private:
+  PlainHost host_;
+  std::unique_ptr<Tarvane> control_;
+};
+
+}  // namespace kestova::cli

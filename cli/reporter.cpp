@@ -1,0 +1,128 @@
+#include "cli/reporter.h"
+
+#include <cstdio>
+#include <ostream>
+
+namespace kestova::cli {
+
+std::string EndCodeText(std::int16_t result) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(static_cast<std::uint16_t>(result)));
+  return text;
+}
+
+std::string OneLine(const nlohmann::ordered_json& value) {
+  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+Reporter::Reporter(std::ostream& out, std::ostream& err, bool json)
+    : out_(out), err_(err), json_(json) {}
+
+void Reporter::Message(const std::string& text) {
+  // Flushed at once: the text belongs beside the moment it was raised, and a watch may
+  // run for hours.
+  err_ << text << std::endl;
+  messages_.push_back(text);
+}
+
+void Reporter::ResultLine(std::int16_t result) {
+  if (result == 0 || result == 1) {
+    out_ << "result " << result << "\n";
+  } else {
+    out_ << "result " << result << " (end code " << EndCodeText(result) << ")\n";
+  }
+}
+
+void Reporter::Read(std::int16_t result, const DeviceAddress& device, const std::vector<int>& values) {
+  if (json_) {
+    nlohmann::ordered_json object;
+    object["result"] = result;
+    object["device"] = DeviceLabel(device);
+    if (result == 0) object["values"] = values;
+    if (result != 0 && result != 1) object["end_code"] = EndCodeText(result);
+    object["messages"] = messages_;
+    out_ << OneLine(object) << std::endl;
+    return;
+  }
+  if (result != 0) {
+    ResultLine(result);
+    return;
+  }
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    out_ << DeviceLabel(device.family, device.number + static_cast<std::int64_t>(k)) << " "
+         << values[k] << "\n";
+  }
+  out_.flush();
+}
+
+void Reporter::Result(std::int16_t result) {
+  if (json_) {
+    nlohmann::ordered_json object;
+    object["result"] = result;
+    if (result != 0 && result != 1) object["end_code"] = EndCodeText(result);
+    object["messages"] = messages_;
+    out_ << OneLine(object) << std::endl;
+    return;
+  }
+  ResultLine(result);
+  out_.flush();
+}
+
+void Reporter::Error(const AutomationError& error) {
+  if (json_) {
+    nlohmann::ordered_json object;
+    object["error"] = {{"number", error.code()}, {"description", error.description()}};
+    object["messages"] = messages_;
+    out_ << OneLine(object) << std::endl;
+    return;
+  }
+  err_ << "kestova: run-time error " << error.code() << ": " << error.description() << std::endl;
+}
+
+void Reporter::Changes(const std::string& time, const std::vector<Change>& changes) {
+  if (changes.empty()) return;
+  if (json_) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const Change& change : changes) {
+      nlohmann::ordered_json item;
+      item["device"] = change.first;
+      item["value"] = change.second;
+      list.push_back(std::move(item));
+    }
+    nlohmann::ordered_json object;
+    object["time"] = time;
+    object["changes"] = std::move(list);
+    out_ << OneLine(object) << std::endl;
+    return;
+  }
+  for (const Change& change : changes) {
+    out_ << time << " " << change.first << " " << change.second << "\n";
+  }
+  out_.flush();
+}
+
+void Reporter::WatchEnded(std::int16_t result, long reads) {
+  if (json_) {
+    nlohmann::ordered_json object;
+    object["result"] = result;
+    if (result != 0 && result != 1) object["end_code"] = EndCodeText(result);
+    object["reads"] = reads;
+    object["messages"] = messages_;
+    out_ << OneLine(object) << std::endl;
+    return;
+  }
+  if (result != 0) ResultLine(result);
+  out_.flush();
+}
+
+void Reporter::Say(const std::string& line) {
+  if (json_) return;
+  out_ << line << std::endl;
+}
+
+void Reporter::Object(nlohmann::ordered_json object) {
+  object["messages"] = messages_;
+  out_ << OneLine(object) << std::endl;
+}
+
+}  // namespace kestova::cli

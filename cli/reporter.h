@@ -1,0 +1,63 @@
+#pragma once
+// Everything the tool tells its user, in one of two forms: plain text for people, or with
+// --json exactly one JSON object on one line of standard output for scripts (watch, which
+// runs until stopped, writes one object per line instead). MelsecOut texts go to standard
+// error the moment they are raised, whatever the form, and are kept for the JSON object.
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/device_notation.h"
+#include "link/automation_error.h"
+
+namespace kestova::cli {
+
+// "0x4031": the 16 bits of a result as the PLC's end code, four upper-case hex digits.
+std::string EndCodeText(std::int16_t result);
+
+// One JSON value as a single line; bytes that are not UTF-8 are replaced, never thrown on.
+std::string OneLine(const nlohmann::ordered_json& value);
+
+class Reporter {
+ public:
+  Reporter(std::ostream& out, std::ostream& err, bool json);
+
+  bool json() const { return json_; }
+
+  // A MelsecOut text, verbatim, blanks included.
+  void Message(const std::string& text);
+  const std::vector<std::string>& messages() const { return messages_; }
+
+  // The outcome of a read: its values, labelled from `device` up, when the result is 0.
+  void Read(std::int16_t result, const DeviceAddress& device, const std::vector<int>& values);
+  // The outcome of any other operation.
+  void Result(std::int16_t result);
+  // A run-time error that ended the command.
+  void Error(const AutomationError& error);
+
+  // watch: the devices that changed in one read, then a closing object after the last.
+  using Change = std::pair<std::string, int>;
+  void Changes(const std::string& time, const std::vector<Change>& changes);
+  void WatchEnded(std::int16_t result, long reads);
+
+  // A line of narration or status, text form only.
+  void Say(const std::string& line);
+  // A finished JSON object of a command that builds its own (demo, simulate); the
+  // messages are added here.
+  void Object(nlohmann::ordered_json object);
+
+ private:
+  void ResultLine(std::int16_t result);
+
+  std::ostream& out_;
+  std::ostream& err_;
+  bool json_;
+  std::vector<std::string> messages_;
+};
+
+}  // namespace kestova::cli

@@ -15,7 +15,7 @@ struct Fault {
   enum class Kind {
     Delay,        // answer `duration` after the request; dropped if another request
                   // arrives first, unless `send_anyway`
-    NoAnswer,     // say nothing (the command is still carried out)
+    NoAnswer,     // write nothing, noise included (the command is still carried out)
     Cut,          // send only the first `count` wire bytes of the answer
     BadSum,       // sum-check characters one off (no effect while the sum check is off)
     NoiseBefore,  // `noise` bytes written just before the answer

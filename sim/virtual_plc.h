@@ -58,6 +58,8 @@ public:
   // Throws std::invalid_argument for settings it cannot read.
   void set_pacing(bool on, std::string settings);
 
+  // Faults apply to requests the station answers (a frame with a well-formed header,
+  // sum-check failures included); several active faults combine on one answer.
   // Applies `fault` to each of the next `next_requests` requests.
   void InjectFault(const Fault& fault, int next_requests);
   // Applies `fault` to each request with `probability` (0..1), drawn from a generator

@@ -1,6 +1,7 @@
 // The virtual PLC over a real pseudo-terminal: each fault, the sum-check wait and pacing.
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -250,6 +251,42 @@ TEST(VirtualPlcLink, RefusesToReplaceARegularFile) {
   EXPECT_THROW(plc.Start(), std::system_error);
   EXPECT_TRUE(std::filesystem::is_regular_file(file));
   std::filesystem::remove(file);
+}
+
+// A serial device is served the same way; a pty slave stands in for the device here.
+TEST(VirtualPlcDevice, ServesAGivenDevice) {
+  int master = -1;
+  int slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  termios tio{};
+  tcgetattr(master, &tio);
+  cfmakeraw(&tio);
+  tcsetattr(master, TCSANOW, &tio);
+  {
+    VirtualPlc::Options options;
+    options.device = name;
+    options.settings = "19200,e,8,1";
+    VirtualPlc plc(options);
+    EXPECT_EQ(plc.Start(), name);
+    ASSERT_EQ(write(master, kWriteD100.data(), kWriteD100.size()),
+              static_cast<ssize_t>(kWriteD100.size()));
+    ASSERT_TRUE(plc.WaitForAnswers(1, 2s));
+    std::vector<std::uint8_t> answer(kAck.size());
+    EXPECT_EQ(read(master, answer.data(), answer.size()), static_cast<ssize_t>(kAck.size()));
+    EXPECT_EQ(ToHex(answer), ToHex(kAck));
+    EXPECT_EQ(plc.memory().Word(Family::D, 100), 5);
+  }
+  close(slave);
+  close(master);
+}
+
+TEST(VirtualPlcDevice, RefusesABaudRateADeviceCannotTake) {
+  VirtualPlc::Options options;
+  options.device = "/dev/null";
+  options.settings = "12345,n,8,1";
+  VirtualPlc plc(options);
+  EXPECT_THROW(plc.Start(), std::invalid_argument);
 }
 
 TEST(VirtualPlcLifecycle, StopsWhileAnAnswerIsStillDelayed) {

@@ -18,9 +18,11 @@ enum class WaitStyle { Blocking, Spinning };
 
 class BenchControl {
  public:
-  // The port stays closed until Open(). Error records go to `log_folder`.
+  // The port stays closed until Open(). Error records go to `log_folder`. With
+  // `line_speed` each request reaches the far end after its wire time (LineSpeedPort).
   BenchControl(const std::string& path, const std::string& settings, bool sum_check,
-               WaitStyle wait, const std::filesystem::path& log_folder);
+               WaitStyle wait, const std::filesystem::path& log_folder,
+               bool line_speed = false);
 
   void Open();
   void Close();

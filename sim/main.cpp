@@ -23,7 +23,7 @@ using kestova::sim::VirtualPlc;
 
 const char kUsage[] = R"(Usage: kestova-plcsim [options]
 
-A virtual MELSEC QnA/Q serial communication module: MC protocol, QnA-compatible 4C
+A virtual QnA/Q-series serial communication module: MC protocol, QnA-compatible 4C
 frame, format 5 (binary). It creates a pseudo-terminal, prints the path of its slave
 end on the first line of standard output, and answers requests there until it gets
 SIGINT or SIGTERM; then it exits with status 0.
@@ -59,6 +59,15 @@ Faults (each applies to every request unless --count or --probability says other
   --seed S              seed for --probability, so a run can be repeated (default 1)
 
   --help                show this text
+
+Station behaviour:
+  Commands 0401 batch read and 1401 batch write in word units (1 to 480 points),
+  1402 random write in bit units, 1001 remote RUN, 1002 remote STOP, 1006 remote
+  RESET (refused while running). RUN with clear mode 1 keeps the latch range (all
+  of L, M10000 and up, D10000 and up); clear mode 2 clears it too. X, SM, SD, SB,
+  SW and ZR are never cleared.
+  End codes: 7E40 command, 7E41 request data, 7E42 number of points, 7E43 device,
+  7F24 sum check, 4010 RESET while running.
 )";
 
 [[noreturn]] void Fail(const std::string& message) {

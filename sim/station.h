@@ -28,7 +28,10 @@ std::vector<std::uint8_t> EncodeAnswer(const Answer& answer, bool sum_check,
                                        bool corrupt_sum = false);
 
 // The station proper: device memory, CPU state and the commands, with no I/O and no
-// clock, so it can be driven frame by frame. Execute and HandleFrame are meant for one
+// clock, so it can be driven frame by frame. Remote RUN takes mode 1 or 3 and clear mode
+// 0 to 2 (see DeviceMemory::IsLatched); remote STOP and RESET take mode 1; RESET is
+// refused while the CPU runs, and otherwise clears memory outside the latch range and
+// leaves the CPU stopped. A refused request changes nothing. Execute and HandleFrame are meant for one
 // thread at a time; memory() and cpu_state() may be used from any thread.
 class Station {
 public:

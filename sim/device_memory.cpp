@@ -67,8 +67,8 @@ std::optional<Family> FamilyFromName(std::string_view name) {
     if (known.size() != name.size()) continue;
     bool same = true;
     for (std::size_t i = 0; i < known.size(); ++i) {
-      const char c = name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 'a' + 'A')
-                                                      : name[i];
+      const char c =
+          name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 'a' + 'A') : name[i];
       if (c != known[i]) same = false;
     }
     if (same) return info.family;
@@ -132,10 +132,13 @@ void DeviceMemory::WriteWords(Family family, std::int32_t head,
 
 bool DeviceMemory::IsLatched(Family family, std::int32_t index) {
   switch (family) {
-    case Family::L: return true;
+    case Family::L:
+      return true;
     case Family::M:
-    case Family::D: return index >= kLatchStart;
-    default: return false;
+    case Family::D:
+      return index >= kLatchStart;
+    default:
+      return false;
   }
 }
 
@@ -146,8 +149,10 @@ bool DeviceMemory::IsClearable(Family family) {
     case Family::SB:
     case Family::SD:
     case Family::SW:
-    case Family::ZR: return false;
-    default: return true;
+    case Family::ZR:
+      return false;
+    default:
+      return true;
   }
 }
 

@@ -38,7 +38,7 @@ std::optional<Family> FamilyFromName(std::string_view name);
 // Any index outside the family (for Word on a bit family: any of its 16 bits) throws
 // std::out_of_range and changes nothing.
 class DeviceMemory {
-public:
+ public:
   DeviceMemory();
   DeviceMemory(const DeviceMemory&) = delete;
   DeviceMemory& operator=(const DeviceMemory&) = delete;
@@ -68,7 +68,7 @@ public:
   // Everything to zero, as at power-on.
   void Reset();
 
-private:
+ private:
   struct Store {
     std::vector<std::uint16_t> words;  // bit families packed 16 bits per element
   };

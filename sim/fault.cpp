@@ -69,19 +69,27 @@ Fault Fault::Trickle(std::chrono::milliseconds gap) {
 std::string Fault::Describe() const {
   const auto ms = std::to_string(duration.count());
   switch (kind) {
-    case Kind::Delay: return "delay " + ms + " ms" + (send_anyway ? " (sent anyway)" : "");
-    case Kind::NoAnswer: return "no answer";
-    case Kind::Cut: return "cut after " + std::to_string(count) + " bytes";
-    case Kind::BadSum: return "wrong sum characters";
-    case Kind::NoiseBefore: return std::to_string(noise.size()) + " noise bytes before";
-    case Kind::NoiseAfter: return std::to_string(noise.size()) + " noise bytes after";
-    case Kind::AnswerTwice: return "answer twice";
+    case Kind::Delay:
+      return "delay " + ms + " ms" + (send_anyway ? " (sent anyway)" : "");
+    case Kind::NoAnswer:
+      return "no answer";
+    case Kind::Cut:
+      return "cut after " + std::to_string(count) + " bytes";
+    case Kind::BadSum:
+      return "wrong sum characters";
+    case Kind::NoiseBefore:
+      return std::to_string(noise.size()) + " noise bytes before";
+    case Kind::NoiseAfter:
+      return std::to_string(noise.size()) + " noise bytes after";
+    case Kind::AnswerTwice:
+      return "answer twice";
     case Kind::EndCode: {
       char text[8];
       std::snprintf(text, sizeof text, "%04X", end_code);
       return std::string("end code ") + text;
     }
-    case Kind::Trickle: return "trickle " + ms + " ms apart";
+    case Kind::Trickle:
+      return "trickle " + ms + " ms apart";
   }
   return "unknown fault";
 }

@@ -38,22 +38,35 @@ void FaultScheduler::Merge(const Fault& fault, AnswerPlan& plan) {
       plan.delay = std::max(plan.delay, fault.duration);
       plan.send_anyway = plan.send_anyway || fault.send_anyway;
       break;
-    case Fault::Kind::NoAnswer: plan.no_answer = true; break;
-    case Fault::Kind::Cut: plan.cut = std::min(plan.cut.value_or(fault.count), fault.count); break;
-    case Fault::Kind::BadSum: plan.bad_sum = true; break;
+    case Fault::Kind::NoAnswer:
+      plan.no_answer = true;
+      break;
+    case Fault::Kind::Cut:
+      plan.cut = std::min(plan.cut.value_or(fault.count), fault.count);
+      break;
+    case Fault::Kind::BadSum:
+      plan.bad_sum = true;
+      break;
     case Fault::Kind::NoiseBefore:
       plan.noise_before.insert(plan.noise_before.end(), fault.noise.begin(), fault.noise.end());
       break;
     case Fault::Kind::NoiseAfter:
       plan.noise_after.insert(plan.noise_after.end(), fault.noise.begin(), fault.noise.end());
       break;
-    case Fault::Kind::AnswerTwice: plan.twice = true; break;
-    case Fault::Kind::EndCode: plan.end_code = fault.end_code; break;
-    case Fault::Kind::Trickle: plan.trickle_gap = std::max(plan.trickle_gap, fault.duration); break;
+    case Fault::Kind::AnswerTwice:
+      plan.twice = true;
+      break;
+    case Fault::Kind::EndCode:
+      plan.end_code = fault.end_code;
+      break;
+    case Fault::Kind::Trickle:
+      plan.trickle_gap = std::max(plan.trickle_gap, fault.duration);
+      break;
   }
 }
 
-std::vector<std::uint8_t> ShapeAnswer(const Answer& answer, const AnswerPlan& plan, bool sum_check) {
+std::vector<std::uint8_t> ShapeAnswer(const Answer& answer, const AnswerPlan& plan,
+                                      bool sum_check) {
   if (plan.no_answer) return {};
   auto frame = EncodeAnswer(answer, sum_check, plan.bad_sum);
   if (plan.cut && *plan.cut < frame.size()) frame.resize(*plan.cut);

@@ -30,7 +30,7 @@ struct AnswerPlan {
 // Decides, request by request, which injected faults apply. Not thread-safe: its owner
 // locks.
 class FaultScheduler {
-public:
+ public:
   void Add(const Fault& fault, int next_requests);
   void Add(const Fault& fault, double probability, std::uint32_t seed);
   void Clear() { rules_.clear(); }
@@ -39,7 +39,7 @@ public:
   // The plan for the next request; counted rules are used up by it.
   AnswerPlan Next();
 
-private:
+ private:
   struct Rule {
     Fault fault;
     int remaining = 0;          // counted rule

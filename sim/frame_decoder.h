@@ -14,7 +14,7 @@ namespace kestova::sim {
 // starts a new one at once). It reads no clock: the owner calls ExpireSum() when the sum
 // characters have not come within 100 ms of the DLE ETX.
 class FrameDecoder {
-public:
+ public:
   // A body longer than this is no request of ours: the frame is dropped.
   static constexpr std::size_t kMaxBody = 4096;
 
@@ -35,7 +35,7 @@ public:
   // Forgets any partial frame.
   void Reset();
 
-private:
+ private:
   enum class State { Hunt, HuntDle, Body, BodyDle, Sum };
 
   void StartFrame();

@@ -14,8 +14,10 @@ std::vector<std::string> SplitFields(const std::string& text) {
   std::string field;
   std::istringstream in(text);
   while (std::getline(in, field, ',')) {
-    while (!field.empty() && std::isspace(static_cast<unsigned char>(field.front()))) field.erase(0, 1);
-    while (!field.empty() && std::isspace(static_cast<unsigned char>(field.back()))) field.pop_back();
+    while (!field.empty() && std::isspace(static_cast<unsigned char>(field.front())))
+      field.erase(0, 1);
+    while (!field.empty() && std::isspace(static_cast<unsigned char>(field.back())))
+      field.pop_back();
     fields.push_back(field);
   }
   return fields;

@@ -122,13 +122,41 @@ void Preset(VirtualPlc& plc, const std::string& text) {
   }
 }
 
-}  // namespace
+// What the command line asks for.
+struct CommandLine {
+  VirtualPlc::Options options;
+  std::vector<std::string> presets;
+  std::vector<Fault> faults;
+  bool stopped = false;
+  bool send_anyway = false;
+  std::optional<long> count;
+  std::optional<double> probability;
+  std::uint32_t seed = 1;
+};
 
-int main(int argc, char** argv) {
+CommandLine Parse(int argc, char** argv) {
   enum Opt {
-    kSumCheck = 256, kLink, kDevice, kSettings, kPace, kPreset, kStopped, kDelay, kSendAnyway,
-    kDrop, kCut, kBadSum, kNoiseBefore, kNoiseAfter, kTwice, kEndCode, kTrickle, kCount,
-    kProbability, kSeed, kHelp
+    kSumCheck = 256,
+    kLink,
+    kDevice,
+    kSettings,
+    kPace,
+    kPreset,
+    kStopped,
+    kDelay,
+    kSendAnyway,
+    kDrop,
+    kCut,
+    kBadSum,
+    kNoiseBefore,
+    kNoiseAfter,
+    kTwice,
+    kEndCode,
+    kTrickle,
+    kCount,
+    kProbability,
+    kSeed,
+    kHelp
   };
   const option options[] = {
       {"sumcheck", no_argument, nullptr, kSumCheck},
@@ -155,60 +183,111 @@ int main(int argc, char** argv) {
       {nullptr, 0, nullptr, 0},
   };
 
-  VirtualPlc::Options plc_options;
-  std::vector<std::string> presets;
-  std::vector<Fault> faults;
-  bool stopped = false;
-  bool send_anyway = false;
-  std::optional<long> count;
-  std::optional<double> probability;
-  std::uint32_t seed = 1;
-
+  CommandLine line;
   int opt;
   while ((opt = getopt_long(argc, argv, "", options, nullptr)) != -1) {
     switch (opt) {
-      case kSumCheck: plc_options.sum_check = true; break;
-      case kLink: plc_options.link_path = optarg; break;
-      case kDevice: plc_options.device = optarg; break;
-      case kSettings: plc_options.settings = optarg; break;
-      case kPace: plc_options.paced = true; break;
-      case kPreset: presets.emplace_back(optarg); break;
-      case kStopped: stopped = true; break;
+      case kSumCheck:
+        line.options.sum_check = true;
+        break;
+      case kLink:
+        line.options.link_path = optarg;
+        break;
+      case kDevice:
+        line.options.device = optarg;
+        break;
+      case kSettings:
+        line.options.settings = optarg;
+        break;
+      case kPace:
+        line.options.paced = true;
+        break;
+      case kPreset:
+        line.presets.emplace_back(optarg);
+        break;
+      case kStopped:
+        line.stopped = true;
+        break;
       case kDelay:
-        faults.push_back(Fault::Delay(std::chrono::milliseconds(Number("delay", optarg, 0, 3600000))));
+        line.faults.push_back(
+            Fault::Delay(std::chrono::milliseconds(Number("delay", optarg, 0, 3600000))));
         break;
-      case kSendAnyway: send_anyway = true; break;
-      case kDrop: faults.push_back(Fault::NoAnswer()); break;
+      case kSendAnyway:
+        line.send_anyway = true;
+        break;
+      case kDrop:
+        line.faults.push_back(Fault::NoAnswer());
+        break;
       case kCut:
-        faults.push_back(Fault::Cut(static_cast<std::size_t>(Number("cut", optarg, 0, 100000))));
+        line.faults.push_back(
+            Fault::Cut(static_cast<std::size_t>(Number("cut", optarg, 0, 100000))));
         break;
-      case kBadSum: faults.push_back(Fault::BadSum()); break;
-      case kNoiseBefore: faults.push_back(Fault::NoiseBefore(HexBytes("noise-before", optarg))); break;
-      case kNoiseAfter: faults.push_back(Fault::NoiseAfter(HexBytes("noise-after", optarg))); break;
-      case kTwice: faults.push_back(Fault::AnswerTwice()); break;
+      case kBadSum:
+        line.faults.push_back(Fault::BadSum());
+        break;
+      case kNoiseBefore:
+        line.faults.push_back(Fault::NoiseBefore(HexBytes("noise-before", optarg)));
+        break;
+      case kNoiseAfter:
+        line.faults.push_back(Fault::NoiseAfter(HexBytes("noise-after", optarg)));
+        break;
+      case kTwice:
+        line.faults.push_back(Fault::AnswerTwice());
+        break;
       case kEndCode:
-        faults.push_back(Fault::ForcedEndCode(
+        line.faults.push_back(Fault::ForcedEndCode(
             static_cast<std::uint16_t>(Number("end-code", optarg, 0, 0xFFFF, 16))));
         break;
       case kTrickle:
-        faults.push_back(Fault::Trickle(std::chrono::milliseconds(Number("trickle", optarg, 0, 60000))));
+        line.faults.push_back(
+            Fault::Trickle(std::chrono::milliseconds(Number("trickle", optarg, 0, 60000))));
         break;
-      case kCount: count = Number("count", optarg, 1, 1000000000); break;
+      case kCount:
+        line.count = Number("count", optarg, 1, 1000000000);
+        break;
       case kProbability: {
         char* end = nullptr;
         const double p = std::strtod(optarg, &end);
         if (end == optarg || *end != '\0' || !(p >= 0.0 && p <= 1.0))
           Fail(std::string("--probability: expected 0 to 1, got \"") + optarg + "\"");
-        probability = p;
+        line.probability = p;
         break;
       }
-      case kSeed: seed = static_cast<std::uint32_t>(Number("seed", optarg, 0, 4294967295L)); break;
-      case kHelp: std::cout << kUsage; return 0;
-      default: Fail("unknown option");
+      case kSeed:
+        line.seed = static_cast<std::uint32_t>(Number("seed", optarg, 0, 4294967295L));
+        break;
+      case kHelp:
+        std::cout << kUsage;
+        std::exit(0);
+      default:
+        Fail("unknown option");
     }
   }
   if (optind < argc) Fail(std::string("unexpected argument \"") + argv[optind] + "\"");
-  if (count && probability) Fail("--count and --probability cannot be combined");
+  if (line.count && line.probability) Fail("--count and --probability cannot be combined");
+
+  return line;
+}
+
+// Memory, CPU state and faults as the command line asks, before serving starts.
+void Configure(VirtualPlc& plc, CommandLine line) {
+  for (const auto& preset : line.presets) Preset(plc, preset);
+  if (line.stopped) plc.set_cpu_state(kestova::sim::CpuState::Stop);
+  for (auto& fault : line.faults) {
+    if (fault.kind == Fault::Kind::Delay) fault.send_anyway = line.send_anyway;
+    if (line.probability)
+      plc.InjectFault(fault, *line.probability, line.seed);
+    else if (line.count)
+      plc.InjectFault(fault, static_cast<int>(*line.count));
+    else
+      plc.InjectFault(fault, 1.0, line.seed);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto line = Parse(argc, argv);
 
   // Signals are taken by sigwait below; blocked first so the serving thread inherits it.
   sigset_t stop_signals;
@@ -218,19 +297,8 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   try {
-    VirtualPlc plc(plc_options);
-    for (const auto& preset : presets) Preset(plc, preset);
-    if (stopped) plc.set_cpu_state(kestova::sim::CpuState::Stop);
-    for (auto& fault : faults) {
-      if (fault.kind == Fault::Kind::Delay) fault.send_anyway = send_anyway;
-      if (probability)
-        plc.InjectFault(fault, *probability, seed);
-      else if (count)
-        plc.InjectFault(fault, static_cast<int>(*count));
-      else
-        plc.InjectFault(fault, 1.0, seed);
-    }
-
+    VirtualPlc plc(line.options);
+    Configure(plc, line);
     const auto path = plc.Start();
     std::cout << path << std::endl;  // endl: whoever started us is waiting for this line
 

@@ -14,7 +14,7 @@ namespace kestova::sim {
 // trickling never drift with the overshoot of individual waits: whatever is late goes
 // out at once in one write. Pure bookkeeping; the caller reads the clock and writes.
 class OutputSchedule {
-public:
+ public:
   using Clock = std::chrono::steady_clock;
 
   struct Transmission {
@@ -48,7 +48,7 @@ public:
 
   static Clock::time_point DueTime(const Transmission& t, std::size_t index);
 
-private:
+ private:
   std::deque<Transmission> queue_;
 };
 

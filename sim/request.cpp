@@ -14,8 +14,8 @@ std::uint16_t Le16(const std::vector<std::uint8_t>& bytes, std::size_t at) {
 
 void DecodeFields(ReceivedRequest& request) {
   const auto& body = request.body;
-  request.sum_ok = request.sum_status == SumStatus::NotChecked ||
-                   request.sum_status == SumStatus::Ok;
+  request.sum_ok =
+      request.sum_status == SumStatus::NotChecked || request.sum_status == SumStatus::Ok;
   request.header_ok = body.size() >= kHeaderSize && body[2] == kFrameId;
   if (body.size() >= 2) request.byte_count = Le16(body, 0);
   if (body.size() >= 3) request.frame_id = body[2];

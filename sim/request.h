@@ -11,9 +11,9 @@ namespace kestova::sim {
 enum class SumStatus {
   NotChecked,  // the station's sum check is off
   Ok,
-  Mismatch,    // two hex characters, wrong value
-  NotHex,      // a character that is not an upper- or lower-case hex digit
-  Missing,     // fewer than two characters within 100 ms
+  Mismatch,  // two hex characters, wrong value
+  NotHex,    // a character that is not an upper- or lower-case hex digit
+  Missing,   // fewer than two characters within 100 ms
 };
 
 // One request frame as the station received it, with its decoded fields.
@@ -23,7 +23,7 @@ struct ReceivedRequest {
   // False when the body is shorter than the 14-byte header or the frame ID is not 0xF8;
   // such a frame is recorded but never answered.
   bool header_ok = false;
-  std::uint16_t byte_count = 0;    // as sent; the station does not rely on it
+  std::uint16_t byte_count = 0;  // as sent; the station does not rely on it
   std::uint8_t frame_id = 0;
   // station No., network No., PC No., module I/O No. low, high, module station No.,
   // self-station No.: echoed in the answer in this order
@@ -32,7 +32,7 @@ struct ReceivedRequest {
   std::uint16_t subcommand = 0;
   std::vector<std::uint8_t> data;  // request data after the subcommand
   SumStatus sum_status = SumStatus::NotChecked;
-  bool sum_ok = true;              // sum_status is NotChecked or Ok
+  bool sum_ok = true;  // sum_status is NotChecked or Ok
   std::chrono::steady_clock::time_point received_at{};
 };
 

@@ -49,8 +49,8 @@ std::uint16_t ReadBlock(const std::vector<std::uint8_t>& data, WordBlock& block)
   block.head = Le24(data, 0);
   block.points = Le16(data, 4);
   if (block.points == 0 || block.points > kMaxWordPoints) return end_code::kDataCountError;
-  const std::int64_t devices = IsBitFamily(block.family) ? std::int64_t{block.points} * 16
-                                                         : block.points;
+  const std::int64_t devices =
+      IsBitFamily(block.family) ? std::int64_t{block.points} * 16 : block.points;
   if (!DeviceMemory::InRange(block.family, block.head, devices)) return end_code::kDeviceError;
   return end_code::kNormal;
 }
@@ -96,13 +96,27 @@ std::optional<Answer> Station::Execute(const ReceivedRequest& request) {
     return answer;
   }
   switch (request.command) {
-    case kBatchRead: answer.end_code = BatchRead(request, answer.data); break;
-    case kBatchWrite: answer.end_code = BatchWrite(request); break;
-    case kRandomWrite: answer.end_code = RandomBitWrite(request); break;
-    case kRemoteRun: answer.end_code = RemoteRun(request); break;
-    case kRemoteStop: answer.end_code = RemoteStop(request); break;
-    case kRemoteReset: answer.end_code = RemoteReset(request); break;
-    default: answer.end_code = end_code::kCommandError; break;
+    case kBatchRead:
+      answer.end_code = BatchRead(request, answer.data);
+      break;
+    case kBatchWrite:
+      answer.end_code = BatchWrite(request);
+      break;
+    case kRandomWrite:
+      answer.end_code = RandomBitWrite(request);
+      break;
+    case kRemoteRun:
+      answer.end_code = RemoteRun(request);
+      break;
+    case kRemoteStop:
+      answer.end_code = RemoteStop(request);
+      break;
+    case kRemoteReset:
+      answer.end_code = RemoteReset(request);
+      break;
+    default:
+      answer.end_code = end_code::kCommandError;
+      break;
   }
   if (answer.end_code != end_code::kNormal) answer.data.clear();
   return answer;

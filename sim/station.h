@@ -31,10 +31,10 @@ std::vector<std::uint8_t> EncodeAnswer(const Answer& answer, bool sum_check,
 // clock, so it can be driven frame by frame. Remote RUN takes mode 1 or 3 and clear mode
 // 0 to 2 (see DeviceMemory::IsLatched); remote STOP and RESET take mode 1; RESET is
 // refused while the CPU runs, and otherwise clears memory outside the latch range and
-// leaves the CPU stopped. A refused request changes nothing. Execute and HandleFrame are meant for one
-// thread at a time; memory() and cpu_state() may be used from any thread.
+// leaves the CPU stopped. A refused request changes nothing. Execute and HandleFrame are meant for
+// one thread at a time; memory() and cpu_state() may be used from any thread.
 class Station {
-public:
+ public:
   DeviceMemory& memory() { return memory_; }
   const DeviceMemory& memory() const { return memory_; }
 
@@ -53,7 +53,7 @@ public:
   // answer's wire bytes; nullopt when no frame in `wire` is answered.
   std::optional<std::vector<std::uint8_t>> HandleFrame(std::span<const std::uint8_t> wire);
 
-private:
+ private:
   std::uint16_t BatchRead(const ReceivedRequest& request, std::vector<std::uint8_t>& out);
   std::uint16_t BatchWrite(const ReceivedRequest& request);
   std::uint16_t RandomBitWrite(const ReceivedRequest& request);

@@ -38,18 +38,30 @@ void SetCloseOnExec(int fd) {
 
 speed_t Speed(int baud) {
   switch (baud) {
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: throw std::invalid_argument("baud rate " + std::to_string(baud) + " not supported");
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    default:
+      throw std::invalid_argument("baud rate " + std::to_string(baud) + " not supported");
   }
 }
 
@@ -80,10 +92,18 @@ Terminal Terminal::OpenDevice(const std::string& path, const LineTiming& timing)
   tio.c_cflag |= CLOCAL | CREAD;
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
   switch (timing.data_bits) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    default: tio.c_cflag |= CS8; break;
+    case 5:
+      tio.c_cflag |= CS5;
+      break;
+    case 6:
+      tio.c_cflag |= CS6;
+      break;
+    case 7:
+      tio.c_cflag |= CS7;
+      break;
+    default:
+      tio.c_cflag |= CS8;
+      break;
   }
   if (timing.parity == 'e') tio.c_cflag |= PARENB;
   if (timing.parity == 'o') tio.c_cflag |= PARENB | PARODD;

@@ -9,7 +9,7 @@ namespace kestova::sim {
 // The station's end of the line: the master of a pseudo-terminal pair, or a serial device.
 // Owns its descriptors; the descriptor it serves is non-blocking.
 class Terminal {
-public:
+ public:
   // A fresh pseudo-terminal pair, both ends raw. The slave stays open here too, so the
   // master never sees a hang-up while the control closes and reopens its end.
   static Terminal OpenPseudoTerminal();
@@ -26,7 +26,7 @@ public:
   // What the control opens: the slave's path, or the device path.
   const std::string& path() const { return path_; }
 
-private:
+ private:
   Terminal() = default;
   void Close();
 

@@ -53,7 +53,7 @@ std::optional<Clock::time_point> Earliest(std::optional<Clock::time_point> a,
 
 // The serving side: owns the terminal and the thread; the station is shared with callers.
 class VirtualPlc::Server {
-public:
+ public:
   explicit Server(Options options)
       : options_(std::move(options)),
         paced_(options_.paced),
@@ -81,9 +81,10 @@ public:
     timing_ = timing;
   }
 
-private:
+ private:
   void Serve();
-  void ReadInput(FrameDecoder& decoder, OutputSchedule& out,
+  // Returns false when the line has gone (end of file or a hard error).
+  bool ReadInput(FrameDecoder& decoder, OutputSchedule& out,
                  std::optional<Clock::time_point>& sum_deadline);
   void Handle(ReceivedRequest request, OutputSchedule& out);
   // Writes what is due; returns false when the line would block.
@@ -176,21 +177,23 @@ void VirtualPlc::Server::Serve() {
     }
     if (fds[1].revents != 0) return;
     if (fds[0].revents & POLLOUT) blocked = false;
-    if (fds[0].revents & POLLIN) {
-      ReadInput(decoder, out, sum_deadline);
-    } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-      // The line is gone (a device unplugged); waiting on it again would spin.
+    const bool gone = (fds[0].revents & POLLIN)
+                          ? !ReadInput(decoder, out, sum_deadline)
+                          : (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    if (gone) {
+      // A device unplugged: waiting on it again would spin.
       std::fprintf(stderr, "kestova-plcsim: %s hung up\n", terminal_->path().c_str());
       return;
     }
   }
 }
 
-void VirtualPlc::Server::ReadInput(FrameDecoder& decoder, OutputSchedule& out,
+bool VirtualPlc::Server::ReadInput(FrameDecoder& decoder, OutputSchedule& out,
                                    std::optional<Clock::time_point>& sum_deadline) {
   std::uint8_t buffer[4096];
   const auto n = read(terminal_->fd(), buffer, sizeof buffer);
-  if (n <= 0) return;  // EAGAIN, or nothing: poll again
+  if (n < 0) return errno == EAGAIN || errno == EINTR;
+  if (n == 0) return false;
   const auto arrived = Clock::now();
   decoder.set_sum_check(station_.sum_check());
   for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
@@ -203,6 +206,7 @@ void VirtualPlc::Server::ReadInput(FrameDecoder& decoder, OutputSchedule& out,
     else if (!sum_deadline)
       sum_deadline = arrived + kSumWait;
   }
+  return true;
 }
 
 void VirtualPlc::Server::Handle(ReceivedRequest request, OutputSchedule& out) {
@@ -316,8 +320,7 @@ void VirtualPlc::ClearRequests() {
 
 bool VirtualPlc::WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(server_->mutex_);
-  return server_->changed_.wait_for(lock, timeout,
-                                    [&] { return server_->requests_.size() >= n; });
+  return server_->changed_.wait_for(lock, timeout, [&] { return server_->requests_.size() >= n; });
 }
 
 std::size_t VirtualPlc::answers_sent() const {

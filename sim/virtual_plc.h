@@ -22,12 +22,12 @@
 namespace kestova::sim {
 
 class VirtualPlc {
-public:
+ public:
   struct Options {
     bool sum_check = false;
-    std::string link_path;  // when set, a symbolic link to the slave is made here
-    std::string device;     // when set, serve this serial device instead of a pty
-    bool paced = false;     // write answers at the speed of `settings`
+    std::string link_path;                // when set, a symbolic link to the slave is made here
+    std::string device;                   // when set, serve this serial device instead of a pty
+    bool paced = false;                   // write answers at the speed of `settings`
     std::string settings = "9600,n,8,1";  // baud,parity(n/e/o/m/s),data bits,stop bits
   };
 
@@ -81,7 +81,7 @@ public:
   // The station without any transport: wire bytes of one request in, answer out.
   Station& station();
 
-private:
+ private:
   class Server;
   std::unique_ptr<Server> server_;
 };

@@ -1,8 +1,8 @@
+#include "sim/device_memory.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-
-#include "sim/device_memory.h"
 
 namespace kestova::sim {
 namespace {

@@ -81,8 +81,10 @@ TEST(LineTiming, ReadsSettingsAndCountsBits) {
     double bits;
     int baud;
   };
-  const Row rows[] = {{"9600,n,8,1", 10, 9600},      {"115200,o,8,1", 11, 115200},
-                      {"19200,E,7,2", 11, 19200},    {"4800,n,8,1.5", 10.5, 4800},
+  const Row rows[] = {{"9600,n,8,1", 10, 9600},
+                      {"115200,o,8,1", 11, 115200},
+                      {"19200,E,7,2", 11, 19200},
+                      {"4800,n,8,1.5", 10.5, 4800},
                       {" 38400 , m , 5 , 1 ", 8, 38400}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.settings);

@@ -1,7 +1,6 @@
 // kestova-plcsim as a program: the first line names the terminal, it serves there, and a
 // SIGTERM ends it with status 0.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -26,7 +25,7 @@ using test::ToHex;
 
 // A started kestova-plcsim with its standard output on a pipe.
 class Program {
-public:
+ public:
   explicit Program(std::vector<std::string> args) {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe");
@@ -38,7 +37,8 @@ public:
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    const int failed = posix_spawn(&pid_, KESTOVA_PLCSIM_PATH, &actions, nullptr, argv.data(), environ);
+    const int failed =
+        posix_spawn(&pid_, KESTOVA_PLCSIM_PATH, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     out_ = out[0];
@@ -95,7 +95,7 @@ public:
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-private:
+ private:
   pid_t pid_ = -1;
   int out_ = -1;
 };
@@ -114,7 +114,8 @@ TEST(PlcsimProgram, ServesUntilTerminated) {
 TEST(PlcsimProgram, FaultOptionsApplyToTheCountedRequests) {
   Program program({"--end-code", "4031", "--count", "1"});
   test::PtyLine line(program.ReadLine(5s));
-  const auto write = Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
+  const auto write =
+      Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
   line.Send(write);
   line.Send(write);
   EXPECT_EQ(ToHex(line.Read(36, 2s)),
@@ -127,10 +128,10 @@ TEST(PlcsimProgram, HelpDocumentsEveryOption) {
   Program program({"--help"});
   const auto help = program.ReadAll(5s);
   for (const char* option :
-       {"--sumcheck", "--link", "--device", "--settings", "--pace", "--preset", "--stopped",
-        "--delay", "--send-anyway", "--drop", "--cut", "--bad-sum", "--noise-before",
-        "--noise-after", "--twice", "--end-code", "--trickle", "--count", "--probability",
-        "--seed", "--help"}) {
+       {"--sumcheck",     "--link",        "--device",      "--settings", "--pace",    "--preset",
+        "--stopped",      "--delay",       "--send-anyway", "--drop",     "--cut",     "--bad-sum",
+        "--noise-before", "--noise-after", "--twice",       "--end-code", "--trickle", "--count",
+        "--probability",  "--seed",        "--help"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(program.Exit(0), 0);

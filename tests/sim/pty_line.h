@@ -17,7 +17,7 @@
 namespace kestova::sim::test {
 
 class PtyLine {
-public:
+ public:
   using Clock = std::chrono::steady_clock;
 
   explicit PtyLine(const std::string& path) {
@@ -50,8 +50,8 @@ public:
     const auto deadline = Clock::now() + timeout;
     std::vector<std::uint8_t> got;
     while (got.size() < n) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() < 0) break;
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) continue;
@@ -70,7 +70,7 @@ public:
   int reads() const { return reads_; }
   Clock::time_point last_byte_at() const { return last_byte_at_; }
 
-private:
+ private:
   int fd_ = -1;
   int reads_ = 0;
   Clock::time_point last_byte_at_{};

@@ -1,6 +1,5 @@
 // The virtual PLC over a real pseudo-terminal: each fault, the sum-check wait and pacing.
 #include <gtest/gtest.h>
-
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,7 +37,7 @@ std::vector<std::uint8_t> Join(std::vector<std::uint8_t> a, const std::vector<st
 }
 
 class VirtualPlcPty : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { Serve({}); }
 
   void Serve(VirtualPlc::Options options) {
@@ -169,7 +168,7 @@ TEST_F(VirtualPlcPty, ProbabilityZeroNeverAndOneAlways) {
 }
 
 class VirtualPlcPtySumCheck : public VirtualPlcPty {
-protected:
+ protected:
   void SetUp() override {
     VirtualPlc::Options options;
     options.sum_check = true;
@@ -222,8 +221,8 @@ TEST(VirtualPlcPacing, LongestReadTakesItsLineTimeAt115200_8O1) {
 }
 
 TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("kestova-sim-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("kestova-sim-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const auto link = dir / "plc";
   {
@@ -242,9 +241,12 @@ TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
 }
 
 TEST(VirtualPlcLink, RefusesToReplaceARegularFile) {
-  const auto file = std::filesystem::temp_directory_path() /
-                    ("kestova-sim-file-" + std::to_string(getpid()));
-  { std::FILE* f = std::fopen(file.c_str(), "w"); std::fclose(f); }
+  const auto file =
+      std::filesystem::temp_directory_path() / ("kestova-sim-file-" + std::to_string(getpid()));
+  {
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    std::fclose(f);
+  }
   VirtualPlc::Options options;
   options.link_path = file.string();
   VirtualPlc plc(options);

@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 
-#include "bench/line_speed_port.h"
 #include "bench/spinning_port.h"
 #include "link/platform_port.h"
 
@@ -10,11 +9,10 @@ namespace kestova::bench {
 
 BenchControl::BenchControl(const std::string& path, const std::string& settings,
                            bool sum_check, WaitStyle wait,
-                           const std::filesystem::path& log_folder, bool line_speed) {
+                           const std::filesystem::path& log_folder) {
   host_.SetLogFolder(log_folder);
   host_.AddMelsecOutHandler([this](std::string& text) { last_message_ = text; });
   std::unique_ptr<SerialPort> port = MakePlatformSerialPort(path);
-  if (line_speed) port = std::make_unique<LineSpeedPort>(std::move(port));
   if (wait == WaitStyle::Spinning) port = std::make_unique<SpinningSerialPort>(std::move(port));
   control_ = std::make_unique<Tarvane>(host_, std::move(port));
   control_->InitProperties();

@@ -18,11 +18,9 @@ enum class WaitStyle { Blocking, Spinning };
 
 class BenchControl {
  public:
-  // The port stays closed until Open(). Error records go to `log_folder`. With
-  // `line_speed` each request reaches the far end after its wire time (LineSpeedPort).
+  // The port stays closed until Open(). Error records go to `log_folder`.
   BenchControl(const std::string& path, const std::string& settings, bool sum_check,
-               WaitStyle wait, const std::filesystem::path& log_folder,
-               bool line_speed = false);
+               WaitStyle wait, const std::filesystem::path& log_folder);
 
   void Open();
   void Close();

@@ -39,9 +39,9 @@ std::vector<PacedRow> MeasurePacedRoundTrips(const PacedOptions& options) {
     PlcProcess plc(PlcConfig{options.sum_check, true, settings});
     // One port at a time may hold the terminal, so the two controls take turns.
     BenchControl blocking(plc.path(), settings, options.sum_check, WaitStyle::Blocking,
-                          options.log_folder, true);
+                          options.log_folder);
     BenchControl spinning(plc.path(), settings, options.sum_check, WaitStyle::Spinning,
-                          options.log_folder, true);
+                          options.log_folder);
     blocking.SetTimeout(kTimeoutSeconds);
     spinning.SetTimeout(kTimeoutSeconds);
     for (const BenchTransaction& transaction : StandardTransactions()) {

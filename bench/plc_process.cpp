@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
+#include "bench/paced_relay.h"
 #include "sim/virtual_plc.h"
 
 namespace kestova::bench {
@@ -63,13 +65,17 @@ std::string ReadLine(int fd) {
     options.paced = config.paced;
     options.settings = config.settings;
     sim::VirtualPlc plc(options);
-    WriteLine(report_fd, plc.Start());
+    const std::string plc_path = plc.Start();
+    std::optional<PacedRelay> relay;
+    if (config.paced) relay.emplace(plc_path, config.settings);
+    WriteLine(report_fd, relay ? relay->path() : plc_path);
     char c = 0;
     for (;;) {
       const ssize_t count = ::read(keep_serving_fd, &c, 1);
       if (count < 0 && errno == EINTR) continue;
       if (count <= 0) break;
     }
+    relay.reset();
     plc.Stop();
   } catch (const std::exception& error) {
     WriteLine(report_fd, std::string("!") + error.what());

@@ -13,8 +13,10 @@ namespace kestova::bench {
 
 struct PlcConfig {
   bool sum_check = true;
+  // The PLC writes its answers at the pace of `settings`, and the requests reach it
+  // through a PacedRelay at the same pace.
   bool paced = false;
-  std::string settings = "115200,o,8,1";  // the pace when `paced`
+  std::string settings = "115200,o,8,1";
 };
 
 class PlcProcess {
@@ -26,7 +28,7 @@ class PlcProcess {
   PlcProcess(const PlcProcess&) = delete;
   PlcProcess& operator=(const PlcProcess&) = delete;
 
-  // The terminal the control opens.
+  // The terminal the control opens (the relay's when paced).
   const std::string& path() const { return path_; }
 
  private:

@@ -72,10 +72,9 @@ double PacedRatio(const LatencySamples& samples, std::chrono::nanoseconds wire) 
 
 void PrintPaced(std::ostream& out, const std::vector<PacedRow>& rows) {
   out << "### 3. Round trip with the virtual PLC paced at the baud rate\n\n"
-      << "The pseudo-terminal carries a request at once, so the control's port holds each "
-         "request for its wire time before handing it on (LineSpeedPort); the virtual PLC "
-         "writes its answer at the line's pace. Wire time: request and answer characters of "
-         "start, data, parity and stop bits.\n\n"
+      << "The virtual PLC writes its answer at the line's pace; the request reaches it through "
+         "a relay that holds each chunk for its wire time, as the line would. Wire time: "
+         "request and answer characters of start, data, parity and stop bits.\n\n"
       << "| Line | Transaction | Wire bytes | Wire time ms | Measured mean ms | p99 ms "
          "| Measured / wire | Spinning mean ms |\n"
       << "|---|---|---:|---:|---:|---:|---:|---:|\n";

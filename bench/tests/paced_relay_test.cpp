@@ -1,0 +1,34 @@
+#include "bench/paced_relay.h"
+
+#include <gtest/gtest.h>
+
+#include "bench/echo_peer.h"
+#include "bench/floor_client.h"
+
+namespace kestova::bench {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(PacedRelay, RequestReachesTheFarEndAfterItsWireTimeAndTheAnswerComesBack) {
+  EchoPeer far_end;
+  far_end.SetExchange(10, Bytes{0x10, 0x02, 0x55});
+  PacedRelay relay(far_end.slave_path(), "9600,n,8,1");
+  FloorClient client(relay.path());
+
+  // Ten 10-bit characters at 9600 baud: the holding time is the behaviour under test, so
+  // this wait is real, and short.
+  const Bytes request{0x10, 0x02, 0, 0, 0xF8, 0, 0, 0xFF, 0x10, 0x03};
+  const auto start = std::chrono::steady_clock::now();
+  client.RoundTrip(request, 3);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(10'416));
+  EXPECT_EQ(client.last_answer(), (Bytes{0x10, 0x02, 0x55}));
+}
+
+TEST(PacedRelay, RefusesSettingsItCannotRead) {
+  EchoPeer far_end;
+  EXPECT_ANY_THROW(PacedRelay(far_end.slave_path(), "fast,n,8,1"));
+}
+
+}  // namespace
+}  // namespace kestova::bench

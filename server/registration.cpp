@@ -15,7 +15,9 @@ namespace {
 constexpr const wchar_t* kClassName = L"Tarvane Control";
 constexpr const wchar_t* kProgId = L"Kestova.Tarvane.1";
 constexpr const wchar_t* kVersionIndependentProgId = L"Kestova.Tarvane";
-constexpr const wchar_t* kTypeLibVersion = L"19.0";
+// Type library versions are registered in hexadecimal: 19.0 is "13.0".
+constexpr const wchar_t* kTypeLibVersion = L"13.0";
+constexpr const wchar_t* kClassVersion = L"1.0";
 constexpr const wchar_t* kTypeLibName = L"Kestova: MELSEC Q series PLC access over a serial line";
 // Activate when visible, inside-out, can't link inside, set client site first,
 // recompose on resize: what a small control on a form needs.
@@ -129,7 +131,7 @@ void WriteEntries(HKEY root) {
   RegistryKey(root, class_path + L"\\ToolboxBitmap32")
       .Default(module + L", " + std::to_wstring(IDB_TOOLBOX));
   RegistryKey(root, class_path + L"\\TypeLib").Default(GuidText(LIBID_Kestova));
-  RegistryKey(root, class_path + L"\\Version").Default(kTypeLibVersion);
+  RegistryKey(root, class_path + L"\\Version").Default(kClassVersion);
 
   RegistryKey(root, kProgId).Default(kClassName);
   RegistryKey(root, std::wstring(kProgId) + L"\\CLSID").Default(clsid);

@@ -143,14 +143,10 @@ ITypeLib& TarvaneObject::TypeLibrary() {
 
 ITypeInfo& TarvaneObject::DispatchTypeInfo() {
   if (!dispatch_type_info_) {
-    ComPtr<ITypeInfo> dual;
-    HRESULT hr = TypeLibrary().GetTypeInfoOfGuid(IID__Tarvane, dual.Receive());
+    // A dual interface is found as its dispatch face; that is the one IDispatch describes.
+    const HRESULT hr =
+        TypeLibrary().GetTypeInfoOfGuid(IID__Tarvane, dispatch_type_info_.Receive());
     if (FAILED(hr)) throw ComFailure(hr);
-    // The dual interface's dispatch face is its implemented type -1.
-    HREFTYPE dispatch_ref = 0;
-    hr = dual->GetRefTypeOfImplType(static_cast<UINT>(-1), &dispatch_ref);
-    if (SUCCEEDED(hr)) hr = dual->GetRefTypeInfo(dispatch_ref, dispatch_type_info_.Receive());
-    if (FAILED(hr)) dispatch_type_info_ = dual;
   }
   return *dispatch_type_info_.get();
 }

@@ -1,0 +1,400 @@
+// Late-binding client of Kestova.ocx, run under Wine for the 32-bit and the 64-bit build.
+// It tests the COM layer (the core's behaviour is tested on Linux):
+//   com_client typelib                  the registered type library, member by member
+//   com_client control PORT TIMEOUTPORT the control through IDispatch against the virtual
+//                                        PLC on COM<PORT>, one that never answers on
+//                                        COM<TIMEOUTPORT>; events, errors, persistence
+//   com_client registered SCOPE / unregistered SCOPE
+//                                        registry state for SCOPE machine or user
+
+#include <windows.h>
+#include <objbase.h>
+#include <ocidl.h>
+#include <olectl.h>
+#include <oleauto.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "server/kestova_h.h"
+
+namespace {
+
+using kestova::wintest::Checks;
+
+Checks checks;
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+std::string Hex(long value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+// ---- type library ----------------------------------------------------------------------
+
+std::wstring TypeText(ITypeInfo* info, const TYPEDESC& desc) {
+  switch (desc.vt) {
+    case VT_PTR: return TypeText(info, *desc.lptdesc) + L"*";
+    case VT_SAFEARRAY: return L"SAFEARRAY(" + TypeText(info, *desc.lptdesc) + L")";
+    case VT_USERDEFINED: {
+      ITypeInfo* referenced = nullptr;
+      std::wstring name = L"?";
+      if (SUCCEEDED(info->GetRefTypeInfo(desc.hreftype, &referenced))) {
+        BSTR text = nullptr;
+        referenced->GetDocumentation(MEMBERID_NIL, &text, nullptr, nullptr, nullptr);
+        if (text) name = text;
+        SysFreeString(text);
+        referenced->Release();
+      }
+      return name;
+    }
+    case VT_I2: return L"short";
+    case VT_I4: return L"long";
+    case VT_BSTR: return L"BSTR";
+    case VT_BOOL: return L"VARIANT_BOOL";
+    case VT_VARIANT: return L"VARIANT";
+    case VT_HRESULT: return L"HRESULT";
+    case VT_VOID: return L"void";
+    default: return L"vt" + std::to_wstring(desc.vt);
+  }
+}
+
+struct ExpectedMember {
+  const wchar_t* name;
+  DISPID id;
+  INVOKEKIND kind;
+  const wchar_t* parameters;  // every parameter's type, the retval included
+  int optional_defaults;      // trailing parameters that are [optional, defaultvalue(1)]
+};
+
+constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET;
+constexpr INVOKEKIND kPut = INVOKE_PROPERTYPUT;
+constexpr INVOKEKIND kCall = INVOKE_FUNC;
+constexpr DISPID P(int offset) { return 0x68030000 + offset; }
+constexpr DISPID M(int offset) { return 0x60030000 + offset; }
+
+// _Tarvane in slot order: 61 members, the get/let properties as two entries each.
+const ExpectedMember kMembers[] = {
+    {L"Enabled", P(0x1A), kGet, L"VARIANT_BOOL*", 0},
+    {L"Enabled", P(0x1A), kPut, L"VARIANT_BOOL", 0},
+    {L"CommPort", P(0x19), kGet, L"short*", 0},
+    {L"CommPort", P(0x19), kPut, L"short", 0},
+    {L"Settings", P(0x18), kGet, L"BSTR*", 0},
+    {L"Settings", P(0x18), kPut, L"BSTR", 0},
+    {L"Handshaking", P(0x17), kGet, L"KestovaHandshaking*", 0},
+    {L"Handshaking", P(0x17), kPut, L"KestovaHandshaking", 0},
+    {L"Timeout", P(0x16), kGet, L"short*", 0},
+    {L"Timeout", P(0x16), kPut, L"short", 0},
+    {L"StationNo", P(0x15), kGet, L"short*", 0},
+    {L"StationNo", P(0x15), kPut, L"short", 0},
+    {L"NetworkNo", P(0x14), kGet, L"short*", 0},
+    {L"NetworkNo", P(0x14), kPut, L"short", 0},
+    {L"PCNumber", P(0x13), kGet, L"short*", 0},
+    {L"PCNumber", P(0x13), kPut, L"short", 0},
+    {L"RqstDestMdIO", P(0x12), kGet, L"long*", 0},
+    {L"RqstDestMdIO", P(0x12), kPut, L"long", 0},
+    {L"RqstDestMdSta", P(0x11), kGet, L"short*", 0},
+    {L"RqstDestMdSta", P(0x11), kPut, L"short", 0},
+    {L"PLCX", P(0x10), kGet, L"short*, VARIANT_BOOL*", 0},
+    {L"PLCY", P(0x0F), kGet, L"short*, VARIANT_BOOL*", 0},
+    {L"PLCM", P(0x0E), kGet, L"short*, VARIANT_BOOL*", 0},
+    {L"PLCB", P(0x0D), kGet, L"short*, VARIANT_BOOL*", 0},
+    {L"PLCD", P(0x0C), kGet, L"short*, short*", 0},
+    {L"PLCW", P(0x0B), kGet, L"short*, short*", 0},
+    {L"PLCZR", P(0x0A), kGet, L"short*, short*", 0},
+    {L"ReadX", M(0x1B), kCall, L"long*, short*, short*", 0},
+    {L"ReadY", M(0x1C), kCall, L"long*, short*, short*", 0},
+    {L"ReadB", M(0x1D), kCall, L"long*, short*, short*", 0},
+    {L"ReadSB", M(0x1E), kCall, L"long*, short*, short*", 0},
+    {L"ReadSM", M(0x1F), kCall, L"long*, short*, short*", 0},
+    {L"ReadL", M(0x20), kCall, L"long*, short*, short*", 0},
+    {L"ReadF", M(0x21), kCall, L"long*, short*, short*", 0},
+    {L"ReadS", M(0x22), kCall, L"long*, short*, short*", 0},
+    {L"ReadD", M(0x23), kCall, L"long*, short*, short*", 0},
+    {L"ReadSD", M(0x24), kCall, L"long*, short*, short*", 0},
+    {L"ReadW", M(0x25), kCall, L"long*, short*, short*", 0},
+    {L"ReadSW", M(0x26), kCall, L"long*, short*, short*", 0},
+    {L"ReadZR", M(0x27), kCall, L"long*, short*, short*", 0},
+    {L"SetM", M(0x28), kCall, L"long*, short*", 0},
+    {L"SetY", M(0x29), kCall, L"long*, short*", 0},
+    {L"SetB", M(0x2A), kCall, L"long*, short*", 0},
+    {L"SetL", M(0x2B), kCall, L"long*, short*", 0},
+    {L"SetF", M(0x2C), kCall, L"long*, short*", 0},
+    {L"SetS", M(0x2D), kCall, L"long*, short*", 0},
+    {L"ResetY", M(0x2E), kCall, L"long*, short*", 0},
+    {L"ResetM", M(0x2F), kCall, L"long*, short*", 0},
+    {L"ResetB", M(0x30), kCall, L"long*, short*", 0},
+    {L"ResetL", M(0x31), kCall, L"long*, short*", 0},
+    {L"ResetF", M(0x32), kCall, L"long*, short*", 0},
+    {L"ResetS", M(0x33), kCall, L"long*, short*", 0},
+    {L"WriteD", M(0x34), kCall, L"long*, short*, short*", 0},
+    {L"WriteW", M(0x35), kCall, L"long*, short*, short*", 0},
+    {L"WriteZR", M(0x36), kCall, L"long*, short*, short*", 0},
+    {L"ReadM", M(0x37), kCall, L"long*, short*, VARIANT*", 0},
+    {L"ShowAboutBox", -552, kCall, L"", 0},
+    {L"PLCType", P(0x09), kGet, L"MELSECPLCType*", 0},
+    {L"PLCType", P(0x09), kPut, L"MELSECPLCType", 0},
+    {L"SumCheck", P(0x08), kGet, L"VARIANT_BOOL*", 0},
+    {L"SumCheck", P(0x08), kPut, L"VARIANT_BOOL", 0},
+    {L"PortOpen", P(0x07), kGet, L"VARIANT_BOOL*", 0},
+    {L"PortOpen", P(0x07), kPut, L"VARIANT_BOOL", 0},
+    {L"RemoteStop", M(0x43), kCall, L"short*, short*", 1},
+    {L"RemoteReset", M(0x44), kCall, L"short*, short*", 1},
+    {L"PLCSM", P(0x06), kGet, L"short*, VARIANT_BOOL*", 0},
+    {L"PLCSD", P(0x05), kGet, L"short*, short*", 0},
+    {L"PLCSB", P(0x04), kGet, L"short*, VARIANT_BOOL*", 0},
+    {L"PLCSW", P(0x03), kGet, L"short*, short*", 0},
+    {L"PLCL", P(0x02), kGet, L"short*, VARIANT_BOOL*", 0},
+    {L"PLCF", P(0x01), kGet, L"short*, VARIANT_BOOL*", 0},
+    {L"PLCS", P(0x00), kGet, L"short*, VARIANT_BOOL*", 0},
+    {L"RemoteRun", M(0x46), kCall, L"short*, short*, short*", 2},
+    {L"WriteBlock", M(0x47), kCall, L"BSTR*, short*, SAFEARRAY(short)*, short*", 0},
+};
+
+std::wstring MemberName(ITypeInfo* info, MEMBERID id) {
+  BSTR name = nullptr;
+  UINT count = 0;
+  info->GetNames(id, &name, 1, &count);
+  std::wstring text = name ? name : L"";
+  SysFreeString(name);
+  return text;
+}
+
+std::wstring HelpString(ITypeInfo* info, MEMBERID id) {
+  BSTR help = nullptr;
+  info->GetDocumentation(id, nullptr, &help, nullptr, nullptr);
+  std::wstring text = help ? help : L"";
+  SysFreeString(help);
+  return text;
+}
+
+void CheckDispatchInterface(ITypeInfo* info) {
+  TYPEATTR* attributes = nullptr;
+  info->GetTypeAttr(&attributes);
+  checks.That(attributes->typekind == TKIND_INTERFACE, "_Tarvane is a vtable interface");
+  const WORD wanted_flags = TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE |
+                            TYPEFLAG_FOLEAUTOMATION;
+  checks.That((attributes->wTypeFlags & wanted_flags) == wanted_flags,
+              "_Tarvane is dual, hidden, nonextensible, oleautomation");
+  const std::size_t expected = sizeof(kMembers) / sizeof(kMembers[0]);
+  checks.That(attributes->cFuncs == expected,
+              "_Tarvane has " + std::to_string(expected) + " functions, found " +
+                  std::to_string(attributes->cFuncs));
+  const UINT count = attributes->cFuncs < expected ? attributes->cFuncs : expected;
+  info->ReleaseTypeAttr(attributes);
+
+  for (UINT index = 0; index < count; ++index) {
+    const ExpectedMember& want = kMembers[index];
+    std::string row = "slot entry ";
+    row.append(std::to_string(index)).append(" (").append(Narrow(want.name)).append(")");
+    FUNCDESC* func = nullptr;
+    if (!checks.That(SUCCEEDED(info->GetFuncDesc(index, &func)), row + ": readable")) continue;
+    checks.That(MemberName(info, func->memid) == want.name, row + ": name");
+    checks.That(func->memid == want.id, row + ": DISPID " + Hex(func->memid));
+    checks.That(func->invkind == want.kind, row + ": kind");
+    std::wstring parameters;
+    int defaults = 0;
+    for (SHORT k = 0; k < func->cParams; ++k) {
+      const ELEMDESC& element = func->lprgelemdescParam[k];
+      if (k > 0) parameters += L", ";
+      parameters += TypeText(info, element.tdesc);
+      const USHORT flags = element.paramdesc.wParamFlags;
+      if ((flags & PARAMFLAG_FOPT) && (flags & PARAMFLAG_FHASDEFAULT) &&
+          element.paramdesc.pparamdescex) {
+        VARIANT value;
+        VariantInit(&value);
+        if (SUCCEEDED(VariantChangeType(&value, &element.paramdesc.pparamdescex->varDefaultValue,
+                                        0, VT_I4)) &&
+            value.lVal == 1) {
+          ++defaults;
+        }
+      }
+    }
+    checks.That(parameters == want.parameters,
+                row + ": parameters " + Narrow(parameters) + ", expected " + Narrow(want.parameters));
+    checks.That(defaults == want.optional_defaults, row + ": optional parameters default to 1");
+    info->ReleaseFuncDesc(func);
+  }
+
+  checks.That(HelpString(info, P(0x19)) == L"Set or Return Comm Port", "CommPort help string");
+  // The Settings help string is GBK text; it reads back through the system code page, so
+  // compare the bytes it came from.
+  const std::wstring settings_help = HelpString(info, P(0x18));
+  std::string bytes(settings_help.size() * 2 + 1, '\0');
+  const int length = WideCharToMultiByte(CP_ACP, 0, settings_help.c_str(),
+                                         static_cast<int>(settings_help.size()), bytes.data(),
+                                         static_cast<int>(bytes.size()), nullptr, nullptr);
+  bytes.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  const char* gbk =
+      "\xc9\xe8\xd6\xc3\x2f\xb7\xb5\xbb\xd8\xb2\xa8\xcc\xd8\xc2\xca\xa1\xa2\xc6\xe6\xc5\xbc\xd0"
+      "\xa3\xd1\xe9\xa1\xa2\xca\xfd\xbe\xdd\xce\xbb\xba\xcd\xcd\xa3\xd6\xb9\xce\xbb\xb2\xce\xca"
+      "\xfd\xa1\xa3";
+  const bool same_text = settings_help == L"设置/返回波特率、奇偶校验、数据位和停止位参数。";
+  checks.That(same_text || bytes == gbk, "Settings help string holds the GBK text");
+}
+
+void CheckEnum(ITypeLib* library, const wchar_t* name,
+               const std::vector<std::pair<std::wstring, long>>& members) {
+  ITypeInfo* info = nullptr;
+  MEMBERID id = 0;
+  USHORT found = 1;
+  BSTR wanted = SysAllocString(name);
+  library->FindName(wanted, 0, &info, &id, &found);
+  SysFreeString(wanted);
+  if (!checks.That(found == 1 && info, "enumeration " + Narrow(name) + " found")) return;
+  TYPEATTR* attributes = nullptr;
+  info->GetTypeAttr(&attributes);
+  checks.That(attributes->typekind == TKIND_ENUM && attributes->cVars == members.size(),
+              Narrow(name) + " is an enumeration of " + std::to_string(members.size()));
+  for (UINT k = 0; k < attributes->cVars && k < members.size(); ++k) {
+    VARDESC* var = nullptr;
+    info->GetVarDesc(k, &var);
+    VARIANT value;
+    VariantInit(&value);
+    VariantChangeType(&value, var->lpvarValue, 0, VT_I4);
+    checks.That(MemberName(info, var->memid) == members[k].first && value.lVal == members[k].second,
+                Narrow(name) + " member " + Narrow(members[k].first));
+    info->ReleaseVarDesc(var);
+  }
+  info->ReleaseTypeAttr(attributes);
+  info->Release();
+}
+
+int CheckTypeLibrary() {
+  ITypeLib* library = nullptr;
+  if (!checks.That(SUCCEEDED(LoadRegTypeLib(LIBID_Kestova, 19, 0, 0x409, &library)),
+                   "the type library is registered as Kestova 19.0")) {
+    return checks.Finish("");
+  }
+  TLIBATTR* lib = nullptr;
+  library->GetLibAttr(&lib);
+  checks.That(lib->lcid == 0x409 && lib->wMajorVerNum == 19 && lib->wMinorVerNum == 0,
+              "library version 19.0, lcid 0x409");
+  checks.That((lib->wLibFlags & LIBFLAG_FCONTROL) != 0, "library marked as control");
+  library->ReleaseTLibAttr(lib);
+  BSTR name = nullptr;
+  BSTR help = nullptr;
+  library->GetDocumentation(-1, &name, &help, nullptr, nullptr);
+  checks.That(name && std::wstring(name) == L"Kestova", "library named Kestova");
+  checks.That(help && SysStringLen(help) > 0, "library has a help string");
+  SysFreeString(name);
+  SysFreeString(help);
+
+  // A dual interface is found as its dispatch face; its vtable face is implemented type -1.
+  ITypeInfo* dispatch = nullptr;
+  if (checks.That(SUCCEEDED(library->GetTypeInfoOfGuid(IID__Tarvane, &dispatch)),
+                  "_Tarvane found")) {
+    HREFTYPE vtable_ref = 0;
+    ITypeInfo* dual = nullptr;
+    if (checks.That(SUCCEEDED(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable_ref)) &&
+                        SUCCEEDED(dispatch->GetRefTypeInfo(vtable_ref, &dual)),
+                    "_Tarvane has a vtable face")) {
+      CheckDispatchInterface(dual);
+      dual->Release();
+    }
+    dispatch->Release();
+  }
+
+  ITypeInfo* events = nullptr;
+  if (checks.That(SUCCEEDED(library->GetTypeInfoOfGuid(DIID___Tarvane, &events)),
+                  "__Tarvane found")) {
+    TYPEATTR* attributes = nullptr;
+    events->GetTypeAttr(&attributes);
+    checks.That(attributes->typekind == TKIND_DISPATCH && (attributes->wTypeFlags & TYPEFLAG_FHIDDEN),
+                "__Tarvane is a hidden dispinterface");
+    checks.That(attributes->cFuncs == 1, "__Tarvane has one member");
+    events->ReleaseTypeAttr(attributes);
+    FUNCDESC* func = nullptr;
+    if (SUCCEEDED(events->GetFuncDesc(0, &func))) {
+      checks.That(func->memid == 1 && MemberName(events, 1) == L"MelsecOut",
+                  "MelsecOut is DISPID 1");
+      checks.That(func->cParams == 1 && TypeText(events, func->lprgelemdescParam[0].tdesc) == L"BSTR*",
+                  "MelsecOut takes Result as BSTR*");
+      checks.That(func->elemdescFunc.tdesc.vt == VT_VOID, "MelsecOut returns nothing");
+      events->ReleaseFuncDesc(func);
+    }
+    events->Release();
+  }
+
+  ITypeInfo* coclass = nullptr;
+  if (checks.That(SUCCEEDED(library->GetTypeInfoOfGuid(CLSID_Tarvane, &coclass)),
+                  "Tarvane class found")) {
+    TYPEATTR* attributes = nullptr;
+    coclass->GetTypeAttr(&attributes);
+    checks.That((attributes->wTypeFlags & TYPEFLAG_FCONTROL) != 0, "Tarvane marked as control");
+    checks.That(attributes->wMajorVerNum == 1 && attributes->wMinorVerNum == 0,
+                "Tarvane version 1.0");
+    coclass->ReleaseTypeAttr(attributes);
+    coclass->Release();
+  }
+
+  CheckEnum(library, L"MELSECPLCType", {{L"Q_Fundmental", 0}, {L"Q_HighPerformance", 1}});
+  CheckEnum(library, L"KestovaHandshaking",
+            {{L"HandshakeNone", 0}, {L"HandshakeXonXoff", 1}, {L"HandshakeRtsCts", 2},
+             {L"HandshakeRtsCtsXonXoff", 3}});
+  library->Release();
+  return checks.Finish("KESTOVA TYPELIB OK");
+}
+
+// ---- registry --------------------------------------------------------------------------
+
+bool KeyExists(HKEY hive, const wchar_t* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(hive, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+int CheckRegistration(bool expect_registered, const std::string& scope) {
+  const HKEY hive = scope == "user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  const std::wstring clsid = L"Software\\Classes\\CLSID\\{62CEF092-9365-4015-A642-7F39482D21D0}";
+  const wchar_t* keys[] = {L"Software\\Classes\\Kestova.Tarvane\\CLSID",
+                           L"Software\\Classes\\Kestova.Tarvane.1\\CLSID"};
+  for (const wchar_t* key : keys) {
+    checks.That(KeyExists(hive, key) == expect_registered,
+                scope + " " + Narrow(key) + (expect_registered ? " present" : " absent"));
+  }
+  const std::wstring server = clsid + L"\\InprocServer32";
+  checks.That(KeyExists(hive, server.c_str()) == expect_registered,
+              scope + " InprocServer32" + (expect_registered ? " present" : " absent"));
+  if (expect_registered) {
+    const std::wstring control = clsid + L"\\Control";
+    checks.That(KeyExists(hive, control.c_str()), scope + " Control key present");
+    // Never marked safe for scripting (CATID 7DD95801-...) or initialisation (7DD95802-...).
+    const std::wstring categories = clsid + L"\\Implemented Categories";
+    checks.That(!KeyExists(hive, categories.c_str()), scope + " no implemented categories");
+  }
+  return checks.Finish(expect_registered ? "KESTOVA REGISTERED OK" : "KESTOVA UNREGISTERED OK");
+}
+
+}  // namespace
+
+int RunControlTests(int data_port, int silent_port);
+
+int wmain(int argc, wchar_t** argv) {
+  if (FAILED(CoInitialize(nullptr))) return 2;
+  int status = 2;
+  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  if (mode == L"typelib") {
+    status = CheckTypeLibrary();
+  } else if (mode == L"control" && argc > 3) {
+    status = RunControlTests(_wtoi(argv[2]), _wtoi(argv[3]));
+  } else if ((mode == L"registered" || mode == L"unregistered") && argc > 2) {
+    status = CheckRegistration(mode == L"registered", Narrow(argv[2]));
+  } else {
+    std::printf("usage: com_client typelib | control PORT TIMEOUTPORT | registered SCOPE | "
+                "unregistered SCOPE\n");
+  }
+  CoUninitialize();
+  return status;
+}

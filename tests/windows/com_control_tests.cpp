@@ -1,0 +1,554 @@
+// The control through IDispatch, the way a script or a late-bound client calls it, against
+// the virtual PLC: ByRef, omitted optional and array arguments, events through a
+// connection point, run-time errors as EXCEPINFO, and both persistence interfaces.
+
+#include <windows.h>
+#include <objbase.h>
+#include <ocidl.h>
+#include <olectl.h>
+#include <oleauto.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "com_objects.h"
+#include "server/kestova_h.h"
+
+namespace {
+
+using kestova::wintest::Checks;
+using kestova::wintest::EventSink;
+using kestova::wintest::MemoryBag;
+using kestova::wintest::PropertySink;
+
+Checks checks;
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+std::string Hex(long value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+// An argument list in the order a caller writes it; owns its values.
+class Args {
+ public:
+  Args() = default;
+  Args(const Args&) = delete;
+  Args& operator=(const Args&) = delete;
+  ~Args() {
+    for (VARIANT& value : values_) VariantClear(&value);
+  }
+  Args& I2(short value) { return Add(VT_I2, [&](VARIANT& v) { v.iVal = value; }); }
+  Args& I4(long value) { return Add(VT_I4, [&](VARIANT& v) { v.lVal = value; }); }
+  Args& Text(const wchar_t* value) {
+    return Add(VT_BSTR, [&](VARIANT& v) { v.bstrVal = SysAllocString(value); });
+  }
+  Args& Bool(bool value) {
+    return Add(VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
+  }
+  // What a script passes for a variable: a reference to its VARIANT.
+  Args& Ref(VARIANT* target) {
+    return Add(VT_VARIANT | VT_BYREF, [&](VARIANT& v) { v.pvarVal = target; });
+  }
+  Args& RefI2(short* target) { return Add(VT_I2 | VT_BYREF, [&](VARIANT& v) { v.piVal = target; }); }
+  Args& RefI4(long* target) { return Add(VT_I4 | VT_BYREF, [&](VARIANT& v) { v.plVal = target; }); }
+  Args& Missing() {
+    return Add(VT_ERROR, [&](VARIANT& v) { v.scode = DISP_E_PARAMNOTFOUND; });
+  }
+  Args& Array(SAFEARRAY* array, VARTYPE element) {
+    return Add(static_cast<VARTYPE>(VT_ARRAY | element), [&](VARIANT& v) { v.parray = array; });
+  }
+  // rgvarg order: last argument first.
+  std::vector<VARIANT> Reversed() const { return {values_.rbegin(), values_.rend()}; }
+
+ private:
+  template <class Fill>
+  Args& Add(VARTYPE type, Fill fill) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = type;
+    fill(value);
+    values_.push_back(value);
+    return *this;
+  }
+  std::vector<VARIANT> values_;
+};
+
+struct Outcome {
+  HRESULT hr = E_FAIL;
+  VARIANT result{};
+  EXCEPINFO error{};
+  Outcome() { VariantInit(&result); }
+  ~Outcome() {
+    VariantClear(&result);
+    SysFreeString(error.bstrSource);
+    SysFreeString(error.bstrDescription);
+    SysFreeString(error.bstrHelpFile);
+  }
+  Outcome(const Outcome&) = delete;
+  Outcome& operator=(const Outcome&) = delete;
+
+  long Long() const {
+    VARIANT converted;
+    VariantInit(&converted);
+    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&result), 0, VT_I4))) return -99999;
+    return converted.lVal;
+  }
+  std::wstring Text() const {
+    return result.vt == VT_BSTR && result.bstrVal ? result.bstrVal : L"<not a string>";
+  }
+  std::wstring Description() const {
+    return error.bstrDescription ? error.bstrDescription : L"";
+  }
+};
+
+class Control {
+ public:
+  explicit Control(IDispatch* dispatch) : dispatch_(dispatch) {}
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+  ~Control() {
+    if (dispatch_) dispatch_->Release();
+  }
+  IDispatch* get() const { return dispatch_; }
+
+  DISPID Id(const wchar_t* name) const {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    return id;
+  }
+  void Call(Outcome& out, const wchar_t* name, const Args& args,
+            WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET) const {
+    std::vector<VARIANT> arguments = args.Reversed();
+    DISPPARAMS parameters{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
+    out.hr = dispatch_->Invoke(Id(name), IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
+                               &out.result, &out.error, nullptr);
+  }
+  long CallLong(const wchar_t* name, const Args& args) const {
+    Outcome out;
+    Call(out, name, args);
+    checks.That(out.hr == S_OK, Narrow(name) + " succeeds (" + Hex(out.hr) + " " +
+                                    Narrow(out.Description()) + ")");
+    return out.Long();
+  }
+  long GetLong(const wchar_t* name) const { return CallLong(name, Args()); }
+  std::wstring GetText(const wchar_t* name) const {
+    Outcome out;
+    Call(out, name, Args(), DISPATCH_PROPERTYGET);
+    return out.Text();
+  }
+  void Put(Outcome& out, const wchar_t* name, const Args& value) const {
+    std::vector<VARIANT> arguments = value.Reversed();
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS parameters{arguments.data(), &named, static_cast<UINT>(arguments.size()), 1};
+    out.hr = dispatch_->Invoke(Id(name), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
+                               &parameters, nullptr, &out.error, nullptr);
+  }
+  void Set(const wchar_t* name, const Args& value) const {
+    Outcome out;
+    Put(out, name, value);
+    checks.That(out.hr == S_OK, "let " + Narrow(name) + " succeeds (" + Hex(out.hr) + " " +
+                                    Narrow(out.Description()) + ")");
+  }
+
+  template <class Interface>
+  Interface* As(REFIID iid) const {
+    Interface* out = nullptr;
+    dispatch_->QueryInterface(iid, reinterpret_cast<void**>(&out));
+    return out;
+  }
+
+ private:
+  IDispatch* dispatch_;
+};
+
+IDispatch* CreateControl() {
+  CLSID clsid{};
+  if (!checks.That(SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &clsid)),
+                   "ProgID Kestova.Tarvane resolves")) {
+    return nullptr;
+  }
+  IDispatch* dispatch = nullptr;
+  const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                      reinterpret_cast<void**>(&dispatch));
+  checks.That(SUCCEEDED(hr), "the control is created by ProgID (" + Hex(hr) + ")");
+  return dispatch;
+}
+
+struct Default {
+  const wchar_t* name;
+  long value;
+};
+
+void CheckDefaults(const Control& control, const std::string& how) {
+  const Default defaults[] = {
+      {L"Enabled", -1},    {L"CommPort", 1},          {L"Handshaking", 0},
+      {L"Timeout", 3},     {L"StationNo", 0},         {L"NetworkNo", 0},
+      {L"PCNumber", 255},  {L"RqstDestMdIO", 1023},   {L"RqstDestMdSta", 0},
+      {L"PLCType", 0},     {L"SumCheck", 0},          {L"PortOpen", 0},
+  };
+  for (const Default& row : defaults) {
+    checks.That(control.GetLong(row.name) == row.value,
+                how + ": " + Narrow(row.name) + " is " + std::to_string(row.value));
+  }
+  checks.That(control.GetText(L"Settings") == L"9600,n,8,1", how + ": Settings is 9600,n,8,1");
+}
+
+void ExpectError(const Outcome& out, long number, const wchar_t* description,
+                 const std::string& what) {
+  checks.That(out.hr == DISP_E_EXCEPTION, what + ": DISP_E_EXCEPTION (" + Hex(out.hr) + ")");
+  checks.That(out.error.scode == static_cast<SCODE>(0x800A0000 + number),
+              what + ": scode " + Hex(out.error.scode) + ", expected " + Hex(0x800A0000 + number));
+  checks.That(out.Description() == description,
+              what + ": description \"" + Narrow(out.Description()) + "\"");
+}
+
+DWORD Connect(const Control& control, REFIID iid, IUnknown* sink) {
+  IConnectionPointContainer* container =
+      control.As<IConnectionPointContainer>(IID_IConnectionPointContainer);
+  DWORD cookie = 0;
+  IConnectionPoint* point = nullptr;
+  if (container && SUCCEEDED(container->FindConnectionPoint(iid, &point))) {
+    point->Advise(sink, &cookie);
+    point->Release();
+  }
+  if (container) container->Release();
+  checks.That(cookie != 0, "a sink connects");
+  return cookie;
+}
+
+void Disconnect(const Control& control, REFIID iid, DWORD cookie) {
+  IConnectionPointContainer* container =
+      control.As<IConnectionPointContainer>(IID_IConnectionPointContainer);
+  IConnectionPoint* point = nullptr;
+  if (container && SUCCEEDED(container->FindConnectionPoint(iid, &point))) {
+    checks.That(point->Unadvise(cookie) == S_OK, "a sink disconnects");
+    checks.That(point->Unadvise(cookie) == CONNECT_E_NOCONNECTION, "a stale cookie is refused");
+    point->Release();
+  }
+  if (container) container->Release();
+}
+
+SAFEARRAY* VariantArray(const std::vector<long>& values) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(values.size()));
+  for (LONG k = 0; k < static_cast<LONG>(values.size()); ++k) {
+    VARIANT element;
+    VariantInit(&element);
+    element.vt = VT_I4;
+    element.lVal = values[static_cast<std::size_t>(k)];
+    SafeArrayPutElement(array, &k, &element);
+  }
+  return array;
+}
+
+SAFEARRAY* IntegerArray(const std::vector<short>& values, LONG lower_bound) {
+  SAFEARRAYBOUND bound{static_cast<ULONG>(values.size()), lower_bound};
+  SAFEARRAY* array = SafeArrayCreate(VT_I2, 1, &bound);
+  for (LONG k = 0; k < static_cast<LONG>(values.size()); ++k) {
+    LONG index = lower_bound + k;
+    short value = values[static_cast<std::size_t>(k)];
+    SafeArrayPutElement(array, &index, &value);
+  }
+  return array;
+}
+
+void OperationsAgainstThePlc(const Control& control, int data_port, int silent_port) {
+  EventSink* scribbler = new EventSink(DIID___Tarvane, true);
+  EventSink* listener = new EventSink(DIID___Tarvane, false);
+  const DWORD scribbler_cookie = Connect(control, DIID___Tarvane, scribbler);
+  const DWORD listener_cookie = Connect(control, DIID___Tarvane, listener);
+
+  // Port closed: every operation refuses with result 1 and says why.
+  checks.That(control.CallLong(L"ReadD", Args().I4(0).I2(1)) == 1, "ReadD on a closed port is 1");
+  checks.That(listener->received.size() == 1 && listener->received[0] == L"Port not Open",
+              "MelsecOut \"Port not Open\" reaches the second sink unchanged");
+  checks.That(scribbler->received.size() == 1, "MelsecOut reaches the first sink");
+
+  // Script-style lets: text for a number.
+  control.Set(L"CommPort", Args().Text(std::to_wstring(data_port).c_str()));
+  control.Set(L"Timeout", Args().I4(1));
+  control.Set(L"PortOpen", Args().Bool(true));
+  checks.That(control.GetLong(L"PortOpen") == -1, "the port opens");
+
+  // Every argument by reference, as VBScript passes variables.
+  VARIANT address;
+  VariantInit(&address);
+  address.vt = VT_I4;
+  address.lVal = 100;
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_I2;
+  value.iVal = 1234;
+  checks.That(control.CallLong(L"WriteD", Args().Ref(&address).Ref(&value)) == 0,
+              "WriteD(100, 1234) by VARIANT reference is 0");
+  checks.That(address.lVal == 100 && value.iVal == 1234, "ByRef arguments are left unchanged");
+  long start = 100;
+  short points = 2;
+  checks.That(control.CallLong(L"ReadD", Args().RefI4(&start).RefI2(&points)) == 0,
+              "ReadD(100, 2) by typed reference is 0");
+  checks.That(control.CallLong(L"PLCD", Args().I2(100)) == 1234, "PLCD(100) is 1234");
+
+  // WriteBlock with a script array (of VARIANT) and a typed array with a lower bound of 1.
+  SAFEARRAY* script_array = VariantArray({11, 22, 33});
+  checks.That(control.CallLong(L"WriteBlock",
+                               Args().Text(L"D200").I2(3).Array(script_array, VT_VARIANT)) == 0,
+              "WriteBlock(\"D200\", 3, Array(11, 22, 33)) is 0");
+  SAFEARRAY* typed_array = IntegerArray({-5, 7}, 0);
+  checks.That(control.CallLong(L"WriteBlock",
+                               Args().Text(L"W10").I2(2).Array(typed_array, VT_I2)) == 0,
+              "WriteBlock(\"W10\", 2, Integer array) is 0");
+  // Element 0 must exist: an array from 1 is refused before anything is sent.
+  Outcome from_one;
+  SAFEARRAY* one_based = IntegerArray({1, 2}, 1);
+  control.Call(from_one, L"WriteBlock", Args().Text(L"W10").I2(2).Array(one_based, VT_I2));
+  ExpectError(from_one, 9, L"Subscript out of range", "WriteBlock with an array from 1");
+  checks.That(control.CallLong(L"ReadD", Args().I4(200).I2(3)) == 0, "ReadD(200, 3) is 0");
+  checks.That(control.CallLong(L"PLCD", Args().I2(201)) == 22, "PLCD(201) is 22");
+  checks.That(control.CallLong(L"ReadW", Args().I4(10).I2(2)) == 0, "ReadW(10, 2) is 0");
+  checks.That(control.CallLong(L"PLCW", Args().I2(10)) == -5, "PLCW(10) is -5");
+
+  Outcome mismatch;
+  SAFEARRAY* text_array = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  control.Call(mismatch, L"WriteBlock", Args().Text(L"D0").I2(1).Array(text_array, VT_BSTR));
+  ExpectError(mismatch, 13, L"Type mismatch", "WriteBlock with an array of String");
+
+  // Bit set and reset, read back through ReadM's Variant result.
+  checks.That(control.CallLong(L"SetM", Args().I4(10)) == 0, "SetM(10) is 0");
+  Outcome read_m;
+  control.Call(read_m, L"ReadM", Args().I4(0).I2(1));
+  checks.That(read_m.hr == S_OK && read_m.result.vt == VT_I2 && read_m.result.iVal == 0,
+              "ReadM(0, 1) returns an Integer 0 in a Variant");
+  checks.That(control.CallLong(L"PLCM", Args().I2(10)) == -1, "PLCM(10) is True after SetM");
+  checks.That(control.CallLong(L"ResetM", Args().I4(10)) == 0, "ResetM(10) is 0");
+  checks.That(control.CallLong(L"ReadM", Args().I4(0).I2(1)) == 0, "ReadM(0, 1) again is 0");
+  checks.That(control.CallLong(L"PLCM", Args().I2(10)) == 0, "PLCM(10) is False after ResetM");
+
+  // Optional arguments: absent, or passed as "missing".
+  checks.That(control.CallLong(L"RemoteStop", Args()) == 0, "RemoteStop() is 0");
+  checks.That(control.CallLong(L"RemoteRun", Args().Missing().Missing()) == 0,
+              "RemoteRun(missing, missing) is 0");
+  checks.That(control.CallLong(L"RemoteRun", Args().I2(1)) == 0, "RemoteRun(1) is 0");
+
+  // Run-time errors come back as DISP_E_EXCEPTION with the automation error number.
+  Outcome overflow;
+  control.Put(overflow, L"Timeout", Args().I4(40000));
+  ExpectError(overflow, 6, L"Overflow", "Timeout = 40000");
+  checks.That(control.GetLong(L"Timeout") == 1, "a failed let leaves Timeout as it was");
+  Outcome already_open;
+  control.Put(already_open, L"PortOpen", Args().Bool(true));
+  ExpectError(already_open, 8005, L"Port already open", "PortOpen = True twice");
+  Outcome while_open;
+  control.Put(while_open, L"CommPort", Args().I2(static_cast<short>(silent_port)));
+  ExpectError(while_open, 8000, L"Operation not valid while port is opened",
+              "CommPort changed while open");
+  Outcome bad_index;
+  control.Call(bad_index, L"PLCX", Args().I2(-1));
+  ExpectError(bad_index, 9, L"Subscript out of range", "PLCX(-1)");
+
+  // A PLC that never answers: result 1 and the TimeOut event.
+  control.Set(L"PortOpen", Args().Bool(false));
+  control.Set(L"CommPort", Args().I2(static_cast<short>(silent_port)));
+  control.Set(L"PortOpen", Args().Bool(true));
+  const std::size_t before = listener->received.size();
+  checks.That(control.CallLong(L"WriteD", Args().I4(0).I2(1)) == 1,
+              "WriteD against a silent PLC is 1");
+  checks.That(listener->received.size() == before + 1 &&
+                  listener->received.back() == L"TimeOut",
+              "the time-out raises MelsecOut \"TimeOut\"");
+  control.Set(L"PortOpen", Args().Bool(false));
+
+  Outcome no_port;
+  control.Put(no_port, L"CommPort", Args().I2(0));
+  ExpectError(no_port, 8002, L"Invalid port number", "CommPort = 0");
+
+  Disconnect(control, DIID___Tarvane, scribbler_cookie);
+  Disconnect(control, DIID___Tarvane, listener_cookie);
+  scribbler->Release();
+  listener->Release();
+}
+
+void PropertyNotifications(const Control& control) {
+  PropertySink* sink = new PropertySink();
+  const DWORD cookie = Connect(control, IID_IPropertyNotifySink, sink);
+  IPersistStreamInit* stream = control.As<IPersistStreamInit>(IID_IPersistStreamInit);
+  control.Set(L"StationNo", Args().I2(3));
+  checks.That(sink->changed.size() == 1 && sink->changed[0] == 0x68030015,
+              "StationNo let sends OnChanged(0x68030015)");
+  checks.That(stream && stream->IsDirty() == S_OK, "a let marks the control dirty");
+  if (stream) stream->Release();
+  Disconnect(control, IID_IPropertyNotifySink, cookie);
+  sink->Release();
+}
+
+void Configure(const Control& control) {
+  control.Set(L"Enabled", Args().Bool(false));
+  control.Set(L"CommPort", Args().I2(4));
+  control.Set(L"Settings", Args().Text(L"19200,e,7,2"));
+  control.Set(L"Handshaking", Args().I4(2));
+  control.Set(L"Timeout", Args().I2(7));
+  control.Set(L"StationNo", Args().I2(5));
+  control.Set(L"NetworkNo", Args().I2(6));
+  control.Set(L"PCNumber", Args().I2(200));
+  control.Set(L"RqstDestMdIO", Args().I4(70000));
+  control.Set(L"RqstDestMdSta", Args().I2(9));
+  control.Set(L"PLCType", Args().I4(1));
+  control.Set(L"SumCheck", Args().Bool(true));
+}
+
+void CheckConfigured(const Control& control, const std::string& how) {
+  const Default values[] = {
+      {L"Enabled", 0},    {L"CommPort", 4},        {L"Handshaking", 2},
+      {L"Timeout", 7},    {L"StationNo", 5},       {L"NetworkNo", 6},
+      {L"PCNumber", 200}, {L"RqstDestMdIO", 70000}, {L"RqstDestMdSta", 9},
+      {L"PLCType", 1},    {L"SumCheck", -1},       {L"PortOpen", 0},
+  };
+  for (const Default& row : values) {
+    checks.That(control.GetLong(row.name) == row.value,
+                how + ": " + Narrow(row.name) + " is " + std::to_string(row.value));
+  }
+  checks.That(control.GetText(L"Settings") == L"19200,e,7,2", how + ": Settings restored");
+}
+
+void PropertyBagRoundTrip() {
+  Control saved(CreateControl());
+  if (!saved.get()) return;
+  IPersistPropertyBag* persist = saved.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
+  checks.That(persist && persist->InitNew() == S_OK, "IPersistPropertyBag::InitNew");
+  Configure(saved);
+  MemoryBag* bag = new MemoryBag();
+  checks.That(persist->Save(bag, TRUE, TRUE) == S_OK, "IPersistPropertyBag::Save");
+  persist->Release();
+
+  const wchar_t* order[] = {L"Enabled",   L"CommPort",     L"Settings",      L"Handshaking",
+                            L"Timeout",   L"StationNo",    L"NetworkNo",     L"PCNumber",
+                            L"RqstDestMdIO", L"RqstDestMdSta", L"PLCType",   L"SumCheck",
+                            L"PortOpen"};
+  const VARTYPE types[] = {VT_BOOL, VT_I2, VT_BSTR, VT_I4, VT_I2, VT_I2, VT_I2,
+                           VT_I2,   VT_I4, VT_I2,   VT_I4, VT_BOOL, VT_BOOL};
+  checks.That(bag->written.size() == 13, "thirteen keys written");
+  for (std::size_t k = 0; k < 13 && k < bag->written.size(); ++k) {
+    checks.That(bag->written[k] == order[k], "key " + std::to_string(k) + " is " + Narrow(order[k]));
+    checks.That(bag->values[order[k]].vt == types[k], Narrow(order[k]) + " has its value type");
+  }
+
+  // Loading never opens the port, whatever was saved under PortOpen.
+  VariantClear(&bag->values[L"PortOpen"]);
+  bag->values[L"PortOpen"].vt = VT_BOOL;
+  bag->values[L"PortOpen"].boolVal = VARIANT_TRUE;
+  Control loaded(CreateControl());
+  IPersistPropertyBag* load = loaded.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
+  checks.That(load && load->Load(bag, nullptr) == S_OK, "IPersistPropertyBag::Load");
+  checks.That(load && load->InitNew() == CO_E_ALREADYINITIALIZED, "InitNew after Load is refused");
+  if (load) load->Release();
+  CheckConfigured(loaded, "property bag");
+
+  MemoryBag* empty = new MemoryBag();
+  Control fresh(CreateControl());
+  IPersistPropertyBag* load_empty = fresh.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
+  checks.That(load_empty && load_empty->Load(empty, nullptr) == S_OK, "Load from an empty bag");
+  if (load_empty) load_empty->Release();
+  CheckDefaults(fresh, "empty bag");
+
+  // Text that is no number under Timeout fails the load with Type mismatch.
+  MemoryBag* broken = new MemoryBag();
+  VARIANT text;
+  VariantInit(&text);
+  text.vt = VT_BSTR;
+  text.bstrVal = SysAllocString(L"soon");
+  broken->Write(L"Timeout", &text);
+  VariantClear(&text);
+  Control damaged(CreateControl());
+  IPersistPropertyBag* load_broken = damaged.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
+  checks.That(load_broken && load_broken->Load(broken, nullptr) == static_cast<HRESULT>(0x800A000D),
+              "a bag with text under Timeout fails with Type mismatch");
+  if (load_broken) load_broken->Release();
+  broken->Release();
+  empty->Release();
+  bag->Release();
+}
+
+void StreamRoundTrip() {
+  Control saved(CreateControl());
+  if (!saved.get()) return;
+  IPersistStreamInit* persist = saved.As<IPersistStreamInit>(IID_IPersistStreamInit);
+  checks.That(persist && persist->InitNew() == S_OK, "IPersistStreamInit::InitNew");
+  checks.That(persist->IsDirty() == S_FALSE, "a new control is clean");
+  Configure(saved);
+  checks.That(persist->IsDirty() == S_OK, "a configured control is dirty");
+  IStream* stream = nullptr;
+  CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+  checks.That(persist->Save(stream, TRUE) == S_OK, "IPersistStreamInit::Save");
+  checks.That(persist->IsDirty() == S_FALSE, "saving with clear-dirty cleans the control");
+  persist->Release();
+
+  LARGE_INTEGER zero{};
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  Control loaded(CreateControl());
+  IPersistStreamInit* load = loaded.As<IPersistStreamInit>(IID_IPersistStreamInit);
+  checks.That(load && load->Load(stream) == S_OK, "IPersistStreamInit::Load");
+  if (load) load->Release();
+  CheckConfigured(loaded, "stream");
+
+  // A stream that is not ours is refused without being trusted.
+  IStream* junk = nullptr;
+  CreateStreamOnHGlobal(nullptr, TRUE, &junk);
+  const char garbage[] = "KSTV\x01\x00\x00\x00\xff\xff\xff\x7f";
+  junk->Write(garbage, 12, nullptr);
+  junk->Seek(zero, STREAM_SEEK_SET, nullptr);
+  Control refused(CreateControl());
+  IPersistStreamInit* load_junk = refused.As<IPersistStreamInit>(IID_IPersistStreamInit);
+  checks.That(load_junk && FAILED(load_junk->Load(junk)), "a stream with a huge length is refused");
+  if (load_junk) load_junk->Release();
+  junk->Release();
+  stream->Release();
+}
+
+void ClassInfo(const Control& control) {
+  IProvideClassInfo2* info = control.As<IProvideClassInfo2>(IID_IProvideClassInfo2);
+  GUID source{};
+  checks.That(info && info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source) == S_OK &&
+                  IsEqualGUID(source, DIID___Tarvane),
+              "IProvideClassInfo2 names __Tarvane as the default source");
+  ITypeInfo* coclass = nullptr;
+  checks.That(info && info->GetClassInfo(&coclass) == S_OK && coclass,
+              "IProvideClassInfo gives the class's type info");
+  if (coclass) coclass->Release();
+  if (info) info->Release();
+  ISupportErrorInfo* errors = control.As<ISupportErrorInfo>(IID_ISupportErrorInfo);
+  checks.That(errors && errors->InterfaceSupportsErrorInfo(IID__Tarvane) == S_OK,
+              "_Tarvane supports error info");
+  if (errors) errors->Release();
+  IUnknown* safety = nullptr;
+  const IID iid_object_safety = {0xCB5BDC81, 0x93C1, 0x11CF,
+                                 {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
+  checks.That(FAILED(control.get()->QueryInterface(iid_object_safety,
+                                                   reinterpret_cast<void**>(&safety))),
+              "the control does not claim to be safe for scripting");
+  if (safety) safety->Release();
+}
+
+}  // namespace
+
+int RunControlTests(int data_port, int silent_port) {
+  {
+    // A script host calls neither InitNew nor Load: the first access sees the defaults.
+    Control control(CreateControl());
+    if (!control.get()) return checks.Finish("");
+    CheckDefaults(control, "created by ProgID");
+    ClassInfo(control);
+    PropertyNotifications(control);
+    OperationsAgainstThePlc(control, data_port, silent_port);
+  }
+  PropertyBagRoundTrip();
+  StreamRoundTrip();
+  return checks.Finish("KESTOVA COM CLIENT OK");
+}

@@ -1,0 +1,128 @@
+#pragma once
+// Small COM objects the Windows tests hand to the control: an event sink, a property
+// change sink and a property bag. Each counts its own references and answers only the
+// interfaces it implements.
+
+#include <windows.h>
+#include <ocidl.h>
+#include <oleauto.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kestova::wintest {
+
+template <class Interface>
+class SimpleObject : public Interface {
+ public:
+  SimpleObject() = default;
+  virtual ~SimpleObject() = default;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || Answers(iid)) {
+      *out = static_cast<Interface*>(this);
+      this->AddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG remaining = InterlockedDecrement(&references_);
+    if (remaining == 0) delete this;
+    return static_cast<ULONG>(remaining);
+  }
+
+ protected:
+  virtual bool Answers(REFIID iid) const = 0;
+
+ private:
+  LONG references_ = 1;
+};
+
+// Receives MelsecOut through IDispatch::Invoke; optionally overwrites Result to prove
+// that nothing it writes reaches anyone else.
+class EventSink : public SimpleObject<IDispatch> {
+ public:
+  EventSink(REFIID events_iid, bool scribble) : events_iid_(events_iid), scribble_(scribble) {}
+  std::vector<std::wstring> received;
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters,
+                                   VARIANT*, EXCEPINFO*, UINT*) override {
+    if (id != 1 || !parameters || parameters->cArgs != 1) return DISP_E_MEMBERNOTFOUND;
+    VARIANT& argument = parameters->rgvarg[0];
+    if (argument.vt != (VT_BSTR | VT_BYREF) || !argument.pbstrVal) return DISP_E_TYPEMISMATCH;
+    received.emplace_back(*argument.pbstrVal ? *argument.pbstrVal : L"");
+    if (scribble_) {
+      SysFreeString(*argument.pbstrVal);
+      *argument.pbstrVal = SysAllocString(L"written by a handler");
+    }
+    return S_OK;
+  }
+
+ protected:
+  bool Answers(REFIID iid) const override {
+    return IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, events_iid_);
+  }
+
+ private:
+  IID events_iid_;
+  bool scribble_;
+};
+
+class PropertySink : public SimpleObject<IPropertyNotifySink> {
+ public:
+  std::vector<DISPID> changed;
+  HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
+    changed.push_back(id);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID) override { return S_OK; }
+
+ protected:
+  bool Answers(REFIID iid) const override { return IsEqualIID(iid, IID_IPropertyNotifySink); }
+};
+
+// Keeps what it is given, in the order written; a missing key reads as E_INVALIDARG.
+class MemoryBag : public SimpleObject<IPropertyBag> {
+ public:
+  ~MemoryBag() override {
+    for (auto& entry : values) VariantClear(&entry.second);
+  }
+  std::vector<std::wstring> written;
+  std::map<std::wstring, VARIANT> values;
+
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
+    auto found = values.find(name);
+    if (found == values.end()) return E_INVALIDARG;
+    return VariantCopy(value, &found->second);
+  }
+  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override {
+    written.emplace_back(name);
+    VARIANT copy;
+    VariantInit(&copy);
+    const HRESULT hr = VariantCopy(&copy, value);
+    if (FAILED(hr)) return hr;
+    auto found = values.find(name);
+    if (found != values.end()) VariantClear(&found->second);
+    values[name] = copy;
+    return S_OK;
+  }
+
+ protected:
+  bool Answers(REFIID iid) const override { return IsEqualIID(iid, IID_IPropertyBag); }
+};
+
+}  // namespace kestova::wintest

@@ -137,25 +137,38 @@ int RunCommandLine(int argc, char** argv) {
   app.name("kestova");
   app.require_subcommand(1);
   app.set_version_flag("--version", Tarvane::VersionLine());
+  app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+  app.get_formatter()->label("Subcommands", "Commands");
 
   const std::string default_log = PlainHost::DefaultLogFolder().string();
   app.add_option("--port", line.port_text,
-                 "Serial port number N (/dev/ttyS<N-1>, COM<N>) or a device path [CommPort] (default 1)");
+                 "Serial port number N (/dev/ttyS<N-1>, COM<N>) or a device path [CommPort] (default 1)")
+      ->type_name("PATH|N");
   app.add_option("--settings", line.connection.settings,
-                 "Line settings baud,parity,data bits,stop bits [Settings] (default 9600,n,8,1)");
+                 "Line settings baud,parity,data bits,stop bits [Settings] (default 9600,n,8,1)")
+      ->type_name("TEXT");
   app.add_option("--handshaking", line.handshaking_text,
-                 "0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both [Handshaking] (default 0)");
-  app.add_option("--timeout", line.timeout_text, "Answer time-out in whole seconds [Timeout] (default 3)");
-  app.add_option("--station", line.station_text, "Station number [StationNo] (default 0)");
-  app.add_option("--network", line.network_text, "Network number [NetworkNo] (default 0)");
-  app.add_option("--pc", line.pc_text, "PC number [PCNumber] (default 255)");
+                 "0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both [Handshaking] (default 0)")
+      ->type_name("N");
+  app.add_option("--timeout", line.timeout_text, "Answer time-out in whole seconds [Timeout] (default 3)")
+      ->type_name("S");
+  app.add_option("--station", line.station_text, "Station number [StationNo] (default 0)")
+      ->type_name("N");
+  app.add_option("--network", line.network_text, "Network number [NetworkNo] (default 0)")
+      ->type_name("N");
+  app.add_option("--pc", line.pc_text, "PC number [PCNumber] (default 255)")
+      ->type_name("N");
   app.add_option("--module-io", line.module_io_text,
-                 "Request destination module I/O number [RqstDestMdIO] (default 1023)");
+                 "Request destination module I/O number [RqstDestMdIO] (default 1023)")
+      ->type_name("N");
   app.add_option("--module-station", line.module_station_text,
-                 "Request destination module station number [RqstDestMdSta] (default 0)");
+                 "Request destination module station number [RqstDestMdSta] (default 0)")
+      ->type_name("N");
   app.add_flag("--sumcheck", line.connection.sum_check, "Send and expect the sum check [SumCheck]");
   app.add_option("--log-dir", line.log_dir,
-                 "Folder of the daily communication error log (.CEL) (default " + default_log + ")");
+                 "Folder of the daily communication error log (.CEL) (default " + default_log +
+                     ": the program's folder when writable, else the per-user state folder)")
+      ->type_name("DIR");
   app.add_flag("--json", line.json, "Print one JSON object on one line instead of text");
   app.footer(
       "Numbers are decimal or 0x-hexadecimal. Devices are written as the PLC writes them:\n"
@@ -173,51 +186,54 @@ int RunCommandLine(int argc, char** argv) {
 
   CLI::App* read = add("read", "Read POINTS words of devices from DEVICE (bit devices 16 per word)",
                        "kestova [OPTIONS] read DEVICE POINTS");
-  read->add_option("DEVICE", line.device, "First device, e.g. D100, X1F0")->required();
-  read->add_option("POINTS", line.points, "Number of words")->required();
+  read->add_option("DEVICE", line.device, "First device, e.g. D100, X1F0")->type_name("")->required();
+  read->add_option("POINTS", line.points, "Number of words")->type_name("")->required();
 
   CLI::App* write = add("write", "Write one word to a D, W or ZR device",
                         "kestova [OPTIONS] write DEVICE VALUE");
-  write->add_option("DEVICE", line.device, "D, W or ZR device")->required();
-  write->add_option("VALUE", line.value, "-32768..65535")->required();
+  write->add_option("DEVICE", line.device, "D, W or ZR device")->type_name("")->required();
+  write->add_option("VALUE", line.value, "-32768..65535")->type_name("")->required();
 
   CLI::App* set = add("set", "Switch one M, Y, B, L, F or S device on", "kestova [OPTIONS] set DEVICE");
-  set->add_option("DEVICE", line.device, "M, Y, B, L, F or S device")->required();
+  set->add_option("DEVICE", line.device, "M, Y, B, L, F or S device")->type_name("")->required();
 
   CLI::App* reset = add("reset", "Switch one M, Y, B, L, F or S device off",
                         "kestova [OPTIONS] reset DEVICE");
-  reset->add_option("DEVICE", line.device, "M, Y, B, L, F or S device")->required();
+  reset->add_option("DEVICE", line.device, "M, Y, B, L, F or S device")->type_name("")->required();
 
   CLI::App* write_block = add("write-block", "Write consecutive words from a D, W or ZR device",
                               "kestova [OPTIONS] write-block DEVICE VALUE...");
-  write_block->add_option("DEVICE", line.device, "First D, W or ZR device")->required();
-  write_block->add_option("VALUE", line.values, "1 to 480 values, -32768..65535 each")->required();
+  write_block->add_option("DEVICE", line.device, "First D, W or ZR device")->type_name("")->required();
+  write_block->add_option("VALUE", line.values, "1 to 480 values, -32768..65535 each")->type_name("")->required();
 
   CLI::App* run = add("run", "Remote RUN (MODE 1 normal, 3 forced; CLEARMODE 0 keep, 1 clear "
                              "outside the latch range, 2 clear all; both default 1)",
                       "kestova [OPTIONS] run [MODE [CLEARMODE]]");
-  run->add_option("MODE", line.mode, "Default 1");
-  run->add_option("CLEARMODE", line.clear_mode, "Default 1: clears memory outside the latch range");
+  run->add_option("MODE", line.mode, "Default 1")->type_name("");
+  run->add_option("CLEARMODE", line.clear_mode, "Default 1: clears memory outside the latch range")->type_name("");
 
   CLI::App* stop = add("stop", "Remote STOP", "kestova [OPTIONS] stop [MODE]");
-  stop->add_option("MODE", line.mode, "Default 1");
+  stop->add_option("MODE", line.mode, "Default 1")->type_name("");
 
   CLI::App* reset_cpu = add("reset-cpu", "Remote RESET (the CPU may reset before it answers)",
                             "kestova [OPTIONS] reset-cpu [MODE]");
-  reset_cpu->add_option("MODE", line.mode, "Default 1");
+  reset_cpu->add_option("MODE", line.mode, "Default 1")->type_name("");
 
   CLI::App* watch = add("watch", "Read repeatedly and print what changed, with a timestamp; Ctrl-C ends",
                         "kestova [OPTIONS] watch DEVICE POINTS [--interval MS] [--count N]");
-  watch->add_option("DEVICE", line.device, "First device")->required();
-  watch->add_option("POINTS", line.points, "Number of words")->required();
-  watch->add_option("--interval", line.interval, "Milliseconds between reads (default 1000)");
-  watch->add_option("--count", line.count, "Number of reads, 0 until Ctrl-C (default 0)");
+  watch->add_option("DEVICE", line.device, "First device")->type_name("")->required();
+  watch->add_option("POINTS", line.points, "Number of words")->type_name("")->required();
+  watch->add_option("--interval", line.interval, "Milliseconds between reads (default 1000)")
+      ->type_name("MS");
+  watch->add_option("--count", line.count, "Number of reads, 0 until Ctrl-C (default 0)")
+      ->type_name("N");
 
 #ifndef _WIN32
   CLI::App* simulate = add("simulate", "Run a virtual PLC on a pseudo-terminal until Ctrl-C",
                            "kestova simulate [--sumcheck] [--pty-link PATH]");
   simulate->add_flag("--sumcheck", line.simulate_sum_check, "The virtual PLC uses the sum check");
-  simulate->add_option("--pty-link", line.pty_link, "Also make the terminal reachable at PATH");
+  simulate->add_option("--pty-link", line.pty_link, "Also make the terminal reachable at PATH")
+      ->type_name("PATH");
 
   CLI::App* demo = add("demo", "A narrated tour of every operation against a virtual PLC",
                        "kestova [--json] [--log-dir DIR] demo");

@@ -159,6 +159,10 @@ TEST_F(ProgramTest, EveryCommandExitStatusNotationAndUsage) {
        R"(\{"time":"[-0-9 :.]+","changes":\[\{"device":"D100","value":4660\}\]\}\n)"
        R"(\{"result":0,"reads":2,"messages":\[\]\}\n)",
        "", [](VirtualPlc& plc) { plc.memory().SetWord(Family::D, 100, 4660); }},
+      {"watch until Ctrl-C: the long wait between reads ends at once",
+       {"watch", "D100", "1", "--interval", "600000"}, 0, "",
+       R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} D100 4660\n)", "",
+       [](VirtualPlc& plc) { plc.memory().SetWord(Family::D, 100, 4660); }, {}, false, true},
       // ---- exit 1: refused, time-out ---------------------------------------------------------
       {"refused read address", {"--json", "read", "D20001", "1"}, 1,
        "{\"result\":1,\"device\":\"D20001\",\"messages\":[\"D Address Invalid\"]}\n", "", "D Address Invalid\n"},

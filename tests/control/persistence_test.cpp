@@ -2,7 +2,7 @@
 
 #include "control/tarvane.h"
 #include "link/automation_error.h"
-#include "support/memory_port.h"
+#include "support/control_fixture.h"
 
 namespace kestova {
 namespace {
@@ -11,17 +11,7 @@ const std::vector<std::string> kKeys = {"Enabled",   "CommPort",      "Settings"
                                         "StationNo", "NetworkNo",     "PCNumber",  "RqstDestMdIO",
                                         "RqstDestMdSta", "PLCType", "SumCheck", "PortOpen"};
 
-class PersistenceTest : public ::testing::Test {
- protected:
-  PersistenceTest() {
-    auto port = std::make_unique<testing::MemoryPort>(host_);
-    port_ = port.get();
-    control_ = std::make_unique<Tarvane>(host_, std::move(port));
-  }
-  testing::TestHost host_;
-  testing::MemoryPort* port_;
-  std::unique_ptr<Tarvane> control_;
-};
+using PersistenceTest = testing::ControlFixture;
 
 TEST_F(PersistenceTest, AnEmptyBagLoadsTheDefaultsAndAClosedPort) {
   MemoryPropertyBag bag;

@@ -4,22 +4,12 @@
 
 #include "control/tarvane.h"
 #include "link/automation_error.h"
-#include "support/memory_port.h"
+#include "support/control_fixture.h"
 
 namespace kestova {
 namespace {
 
-class PropertiesTest : public ::testing::Test {
- protected:
-  PropertiesTest() {
-    auto port = std::make_unique<testing::MemoryPort>(host_);
-    port_ = port.get();
-    control_ = std::make_unique<Tarvane>(host_, std::move(port));
-  }
-  testing::TestHost host_;
-  testing::MemoryPort* port_;
-  std::unique_ptr<Tarvane> control_;
-};
+using PropertiesTest = testing::ControlFixture;
 
 TEST_F(PropertiesTest, CreationHoldsOnlyTheLimits) {
   EXPECT_FALSE(control_->Enabled());

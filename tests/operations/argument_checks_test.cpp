@@ -8,7 +8,7 @@
 #include "control/tarvane.h"
 #include "link/automation_error.h"
 #include "support/bytes.h"
-#include "support/memory_port.h"
+#include "support/control_fixture.h"
 
 namespace kestova {
 namespace {
@@ -16,12 +16,9 @@ namespace {
 using testing::Answer;
 using testing::Bytes;
 
-class ArgumentChecks : public ::testing::Test {
+class ArgumentChecks : public testing::ControlFixture {
  protected:
   ArgumentChecks() {
-    auto port = std::make_unique<testing::MemoryPort>(host_);
-    port_ = port.get();
-    control_ = std::make_unique<Tarvane>(host_, std::move(port));
     control_->InitProperties();
     control_->SetTimeout(-1);
     control_->SetPortOpen(true);
@@ -55,9 +52,6 @@ class ArgumentChecks : public ::testing::Test {
     return ErrorNumber{};
   }
 
-  testing::TestHost host_;
-  testing::MemoryPort* port_;
-  std::unique_ptr<Tarvane> control_;
   std::size_t sent_before_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include <exception>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -36,17 +37,19 @@ constexpr const char* kGeneralUsage =
 #endif
     "; kestova --help for more)";
 
-// Everything the command line says, as typed; turned into a command once parsed.
+// Everything the command line says, as typed. Numbers stay text until the command is
+// known, so that a bad one is reported with that command's usage.
 struct CommandLine {
-  ConnectionOptions connection;
-  std::string port_text = "1";
-  std::string handshaking_text = "0";
-  std::string timeout_text = "3";
-  std::string station_text = "0";
-  std::string network_text = "0";
-  std::string pc_text = "255";
-  std::string module_io_text = "1023";
-  std::string module_station_text = "0";
+  std::string port = "1";
+  std::string settings = "9600,n,8,1";
+  std::string handshaking = "0";
+  std::string timeout = "3";
+  std::string station = "0";
+  std::string network = "0";
+  std::string pc = "255";
+  std::string module_io = "1023";
+  std::string module_station = "0";
+  bool sum_check = false;
   std::string log_dir;
   bool json = false;
 
@@ -63,10 +66,138 @@ struct CommandLine {
   std::string pty_link;
 };
 
-struct Subcommand {
-  CLI::App* app;
-  const char* usage;
+// The command objects of the parser, and the usage line of each.
+struct Commands {
+  struct Entry {
+    CLI::App* app = nullptr;
+    const char* usage = "";
+  };
+  Entry read, write, set, reset, write_block, run, stop, reset_cpu, watch, simulate, demo;
+
+  const char* UsageOfParsed() const {
+    for (const Entry* entry : {&read, &write, &set, &reset, &write_block, &run, &stop, &reset_cpu,
+                               &watch, &simulate, &demo}) {
+      if (entry->app != nullptr && entry->app->parsed()) return entry->usage;
+    }
+    return kGeneralUsage;
+  }
 };
+
+void DefineOptions(CLI::App& app, CommandLine& line) {
+  const std::string default_log = PlainHost::DefaultLogFolder().string();
+  app.add_option("--port", line.port,
+                 "Serial port number N (/dev/ttyS<N-1>, COM<N>) or a device path [CommPort] (default 1)")
+      ->type_name("PATH|N");
+  app.add_option("--settings", line.settings,
+                 "Line settings baud,parity,data bits,stop bits [Settings] (default 9600,n,8,1)")
+      ->type_name("TEXT");
+  app.add_option("--handshaking", line.handshaking,
+                 "0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both [Handshaking] (default 0)")
+      ->type_name("N");
+  app.add_option("--timeout", line.timeout, "Answer time-out in whole seconds [Timeout] (default 3)")
+      ->type_name("S");
+  app.add_option("--station", line.station, "Station number [StationNo] (default 0)")->type_name("N");
+  app.add_option("--network", line.network, "Network number [NetworkNo] (default 0)")->type_name("N");
+  app.add_option("--pc", line.pc, "PC number [PCNumber] (default 255)")->type_name("N");
+  app.add_option("--module-io", line.module_io,
+                 "Request destination module I/O number [RqstDestMdIO] (default 1023)")
+      ->type_name("N");
+  app.add_option("--module-station", line.module_station,
+                 "Request destination module station number [RqstDestMdSta] (default 0)")
+      ->type_name("N");
+  app.add_flag("--sumcheck", line.sum_check, "Send and expect the sum check [SumCheck]");
+  app.add_option("--log-dir", line.log_dir,
+                 "Folder of the daily communication error log (.CEL) (default " + default_log +
+                     ": the program's folder when writable, else the per-user state folder)")
+      ->type_name("DIR");
+  app.add_flag("--json", line.json, "Print one JSON object on one line instead of text");
+}
+
+Commands DefineCommands(CLI::App& app, CommandLine& line) {
+  Commands commands;
+  const auto add = [&app](Commands::Entry& entry, const char* name, const char* description,
+                          const char* usage) {
+    entry = {app.add_subcommand(name, description), usage};
+    return entry.app;
+  };
+  const auto positional = [](CLI::App* command, const char* name, auto& target, const char* help) {
+    return command->add_option(name, target, help)->type_name("");
+  };
+
+  CLI::App* read = add(commands.read, "read", "Read POINTS words of devices from DEVICE (bit devices 16 per word)",
+                       "kestova [OPTIONS] read DEVICE POINTS");
+  positional(read, "DEVICE", line.device, "First device, e.g. D100, X1F0")->required();
+  positional(read, "POINTS", line.points, "Number of words")->required();
+
+  CLI::App* write = add(commands.write, "write", "Write one word to a D, W or ZR device",
+                        "kestova [OPTIONS] write DEVICE VALUE");
+  positional(write, "DEVICE", line.device, "D, W or ZR device")->required();
+  positional(write, "VALUE", line.value, "-32768..65535")->required();
+
+  CLI::App* set = add(commands.set, "set", "Switch one M, Y, B, L, F or S device on",
+                      "kestova [OPTIONS] set DEVICE");
+  positional(set, "DEVICE", line.device, "M, Y, B, L, F or S device")->required();
+
+  CLI::App* reset = add(commands.reset, "reset", "Switch one M, Y, B, L, F or S device off",
+                        "kestova [OPTIONS] reset DEVICE");
+  positional(reset, "DEVICE", line.device, "M, Y, B, L, F or S device")->required();
+
+  CLI::App* block = add(commands.write_block, "write-block", "Write consecutive words from a D, W or ZR device",
+                        "kestova [OPTIONS] write-block DEVICE VALUE...");
+  positional(block, "DEVICE", line.device, "First D, W or ZR device")->required();
+  positional(block, "VALUE", line.values, "1 to 480 values, -32768..65535 each")->required();
+
+  CLI::App* run = add(commands.run, "run",
+                      "Remote RUN (MODE 1 normal, 3 forced; CLEARMODE 0 keep, 1 clear outside the "
+                      "latch range, 2 clear all; both default 1)",
+                      "kestova [OPTIONS] run [MODE [CLEARMODE]]");
+  positional(run, "MODE", line.mode, "Default 1");
+  positional(run, "CLEARMODE", line.clear_mode, "Default 1: clears memory outside the latch range");
+
+  CLI::App* stop = add(commands.stop, "stop", "Remote STOP", "kestova [OPTIONS] stop [MODE]");
+  positional(stop, "MODE", line.mode, "Default 1");
+
+  CLI::App* reset_cpu = add(commands.reset_cpu, "reset-cpu",
+                            "Remote RESET (the CPU may reset before it answers)",
+                            "kestova [OPTIONS] reset-cpu [MODE]");
+  positional(reset_cpu, "MODE", line.mode, "Default 1");
+
+  CLI::App* watch = add(commands.watch, "watch",
+                        "Read repeatedly and print what changed, with a timestamp; Ctrl-C ends",
+                        "kestova [OPTIONS] watch DEVICE POINTS [--interval MS] [--count N]");
+  positional(watch, "DEVICE", line.device, "First device")->required();
+  positional(watch, "POINTS", line.points, "Number of words")->required();
+  watch->add_option("--interval", line.interval, "Milliseconds between reads (default 1000)")->type_name("MS");
+  watch->add_option("--count", line.count, "Number of reads, 0 until Ctrl-C (default 0)")->type_name("N");
+
+#ifndef _WIN32
+  CLI::App* simulate = add(commands.simulate, "simulate", "Run a virtual PLC on a pseudo-terminal until Ctrl-C",
+                           "kestova simulate [--sumcheck] [--pty-link PATH]");
+  simulate->add_flag("--sumcheck", line.simulate_sum_check, "The virtual PLC uses the sum check");
+  simulate->add_option("--pty-link", line.pty_link, "Also make the terminal reachable at PATH")
+      ->type_name("PATH");
+
+  add(commands.demo, "demo", "A narrated tour of every operation against a virtual PLC",
+      "kestova [--json] [--log-dir DIR] demo");
+#endif
+  return commands;
+}
+
+ConnectionOptions Connection(const CommandLine& line) {
+  ConnectionOptions c;
+  c.port = line.port;
+  c.settings = line.settings;
+  c.handshaking = ParseNumber(line.handshaking, "--handshaking");
+  c.timeout = ParseNumber(line.timeout, "--timeout");
+  c.station = ParseNumber(line.station, "--station");
+  c.network = ParseNumber(line.network, "--network");
+  c.pc = ParseNumber(line.pc, "--pc");
+  c.module_io = ParseNumber(line.module_io, "--module-io");
+  c.module_station = ParseNumber(line.module_station, "--module-station");
+  c.sum_check = line.sum_check;
+  c.log_dir = line.log_dir;
+  return c;
+}
 
 DeviceAddress WordWritableDevice(const std::string& text, const char* command) {
   const DeviceAddress device = ParseDevice(text);
@@ -98,29 +229,54 @@ std::optional<std::int64_t> OptionalNumber(const std::string& text, const char* 
   return ParseNumber(text, what);
 }
 
-void ApplyConnectionOptions(CommandLine& line) {
-  ConnectionOptions& c = line.connection;
-  c.port = line.port_text;
-  c.handshaking = ParseNumber(line.handshaking_text, "--handshaking");
-  c.timeout = ParseNumber(line.timeout_text, "--timeout");
-  c.station = ParseNumber(line.station_text, "--station");
-  c.network = ParseNumber(line.network_text, "--network");
-  c.pc = ParseNumber(line.pc_text, "--pc");
-  c.module_io = ParseNumber(line.module_io_text, "--module-io");
-  c.module_station = ParseNumber(line.module_station_text, "--module-station");
-  c.log_dir = line.log_dir;
+// The control command the parsed line asks for; throws UsageError.
+ControlCommand ToControlCommand(const CommandLine& line, const Commands& commands) {
+  using Action = RemoteCommand::Action;
+  if (commands.write.app->parsed()) {
+    return WriteCommand{WordWritableDevice(line.device, "write"), WordValue(line.value)};
+  }
+  if (commands.set.app->parsed()) return BitCommand{BitWritableDevice(line.device, "set"), true};
+  if (commands.reset.app->parsed()) return BitCommand{BitWritableDevice(line.device, "reset"), false};
+  if (commands.write_block.app->parsed()) {
+    WriteBlockCommand block{WordWritableDevice(line.device, "write-block"), {}};
+    for (const std::string& value : line.values) block.values.push_back(WordValue(value));
+    return block;
+  }
+  if (commands.run.app->parsed()) {
+    return RemoteCommand{Action::kRun, OptionalNumber(line.mode, "MODE"),
+                         OptionalNumber(line.clear_mode, "CLEARMODE")};
+  }
+  if (commands.stop.app->parsed()) return RemoteCommand{Action::kStop, OptionalNumber(line.mode, "MODE"), {}};
+  if (commands.reset_cpu.app->parsed()) {
+    return RemoteCommand{Action::kReset, OptionalNumber(line.mode, "MODE"), {}};
+  }
+  if (commands.watch.app->parsed()) {
+    const std::int64_t interval = ParseNumber(line.interval, "--interval");
+    const std::int64_t count = ParseNumber(line.count, "--count");
+    if (interval < 0) throw UsageError("--interval must not be negative");
+    if (count < 0) throw UsageError("--count must not be negative");
+    return WatchCommand{ParseDevice(line.device), ParseNumber(line.points, "POINTS"),
+                        std::chrono::milliseconds(interval), count};
+  }
+  return ReadCommand{ParseDevice(line.device), ParseNumber(line.points, "POINTS")};
 }
 
-ExitStatus RunControlCommand(const CommandLine& line, const ControlCommand& command,
+ExitStatus RunControlCommand(const ConnectionOptions& connection, const ControlCommand& command,
                              Reporter& reporter) {
-  try {
-    ControlSession session(line.connection, reporter);
-    CommandRunner runner(session, reporter);
-    return runner.Run(command);
-  } catch (const AutomationError& error) {
-    reporter.Error(error);
-    return ExitStatus::kRunTimeError;
+  ControlSession session(connection, reporter);
+  CommandRunner runner(session, reporter);
+  return runner.Run(command);
+}
+
+ExitStatus Run(const CommandLine& line, const Commands& commands, Reporter& reporter) {
+  const ConnectionOptions connection = Connection(line);
+#ifndef _WIN32
+  if (commands.simulate.app->parsed()) {
+    return RunSimulator(reporter, {line.simulate_sum_check || line.sum_check, line.pty_link});
   }
+  if (commands.demo.app->parsed()) return RunDemoTour(reporter, connection.log_dir);
+#endif
+  return RunControlCommand(connection, ToControlCommand(line, commands), reporter);
 }
 
 int UsageFailure(const std::string& what, const char* usage) {
@@ -139,112 +295,14 @@ int RunCommandLine(int argc, char** argv) {
   app.set_version_flag("--version", Tarvane::VersionLine());
   app.get_formatter()->label("SUBCOMMAND", "COMMAND");
   app.get_formatter()->label("Subcommands", "Commands");
-
-  const std::string default_log = PlainHost::DefaultLogFolder().string();
-  app.add_option("--port", line.port_text,
-                 "Serial port number N (/dev/ttyS<N-1>, COM<N>) or a device path [CommPort] (default 1)")
-      ->type_name("PATH|N");
-  app.add_option("--settings", line.connection.settings,
-                 "Line settings baud,parity,data bits,stop bits [Settings] (default 9600,n,8,1)")
-      ->type_name("TEXT");
-  app.add_option("--handshaking", line.handshaking_text,
-                 "0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both [Handshaking] (default 0)")
-      ->type_name("N");
-  app.add_option("--timeout", line.timeout_text, "Answer time-out in whole seconds [Timeout] (default 3)")
-      ->type_name("S");
-  app.add_option("--station", line.station_text, "Station number [StationNo] (default 0)")
-      ->type_name("N");
-  app.add_option("--network", line.network_text, "Network number [NetworkNo] (default 0)")
-      ->type_name("N");
-  app.add_option("--pc", line.pc_text, "PC number [PCNumber] (default 255)")
-      ->type_name("N");
-  app.add_option("--module-io", line.module_io_text,
-                 "Request destination module I/O number [RqstDestMdIO] (default 1023)")
-      ->type_name("N");
-  app.add_option("--module-station", line.module_station_text,
-                 "Request destination module station number [RqstDestMdSta] (default 0)")
-      ->type_name("N");
-  app.add_flag("--sumcheck", line.connection.sum_check, "Send and expect the sum check [SumCheck]");
-  app.add_option("--log-dir", line.log_dir,
-                 "Folder of the daily communication error log (.CEL) (default " + default_log +
-                     ": the program's folder when writable, else the per-user state folder)")
-      ->type_name("DIR");
-  app.add_flag("--json", line.json, "Print one JSON object on one line instead of text");
   app.footer(
       "Numbers are decimal or 0x-hexadecimal. Devices are written as the PLC writes them:\n"
       "X, Y, B, W, SB and SW numbered in hexadecimal (X1F0, W1A), M, L, F, S, SM, D, SD and ZR\n"
       "in decimal (D100, ZR40000); letters in either case.\n"
       "Exit status: 0 done, 1 refused / port closed / time-out, 2 usage error, 3 PLC end code,\n"
       "4 run-time error of the control or the port. MelsecOut texts go to standard error.");
-
-  std::vector<Subcommand> subcommands;
-  const auto add = [&](const char* name, const char* description, const char* usage) {
-    CLI::App* sub = app.add_subcommand(name, description);
-    subcommands.push_back({sub, usage});
-    return sub;
-  };
-
-  CLI::App* read = add("read", "Read POINTS words of devices from DEVICE (bit devices 16 per word)",
-                       "kestova [OPTIONS] read DEVICE POINTS");
-  read->add_option("DEVICE", line.device, "First device, e.g. D100, X1F0")->type_name("")->required();
-  read->add_option("POINTS", line.points, "Number of words")->type_name("")->required();
-
-  CLI::App* write = add("write", "Write one word to a D, W or ZR device",
-                        "kestova [OPTIONS] write DEVICE VALUE");
-  write->add_option("DEVICE", line.device, "D, W or ZR device")->type_name("")->required();
-  write->add_option("VALUE", line.value, "-32768..65535")->type_name("")->required();
-
-  CLI::App* set = add("set", "Switch one M, Y, B, L, F or S device on", "kestova [OPTIONS] set DEVICE");
-  set->add_option("DEVICE", line.device, "M, Y, B, L, F or S device")->type_name("")->required();
-
-  CLI::App* reset = add("reset", "Switch one M, Y, B, L, F or S device off",
-                        "kestova [OPTIONS] reset DEVICE");
-  reset->add_option("DEVICE", line.device, "M, Y, B, L, F or S device")->type_name("")->required();
-
-  CLI::App* write_block = add("write-block", "Write consecutive words from a D, W or ZR device",
-                              "kestova [OPTIONS] write-block DEVICE VALUE...");
-  write_block->add_option("DEVICE", line.device, "First D, W or ZR device")->type_name("")->required();
-  write_block->add_option("VALUE", line.values, "1 to 480 values, -32768..65535 each")->type_name("")->required();
-
-  CLI::App* run = add("run", "Remote RUN (MODE 1 normal, 3 forced; CLEARMODE 0 keep, 1 clear "
-                             "outside the latch range, 2 clear all; both default 1)",
-                      "kestova [OPTIONS] run [MODE [CLEARMODE]]");
-  run->add_option("MODE", line.mode, "Default 1")->type_name("");
-  run->add_option("CLEARMODE", line.clear_mode, "Default 1: clears memory outside the latch range")->type_name("");
-
-  CLI::App* stop = add("stop", "Remote STOP", "kestova [OPTIONS] stop [MODE]");
-  stop->add_option("MODE", line.mode, "Default 1")->type_name("");
-
-  CLI::App* reset_cpu = add("reset-cpu", "Remote RESET (the CPU may reset before it answers)",
-                            "kestova [OPTIONS] reset-cpu [MODE]");
-  reset_cpu->add_option("MODE", line.mode, "Default 1")->type_name("");
-
-  CLI::App* watch = add("watch", "Read repeatedly and print what changed, with a timestamp; Ctrl-C ends",
-                        "kestova [OPTIONS] watch DEVICE POINTS [--interval MS] [--count N]");
-  watch->add_option("DEVICE", line.device, "First device")->type_name("")->required();
-  watch->add_option("POINTS", line.points, "Number of words")->type_name("")->required();
-  watch->add_option("--interval", line.interval, "Milliseconds between reads (default 1000)")
-      ->type_name("MS");
-  watch->add_option("--count", line.count, "Number of reads, 0 until Ctrl-C (default 0)")
-      ->type_name("N");
-
-#ifndef _WIN32
-  CLI::App* simulate = add("simulate", "Run a virtual PLC on a pseudo-terminal until Ctrl-C",
-                           "kestova simulate [--sumcheck] [--pty-link PATH]");
-  simulate->add_flag("--sumcheck", line.simulate_sum_check, "The virtual PLC uses the sum check");
-  simulate->add_option("--pty-link", line.pty_link, "Also make the terminal reachable at PATH")
-      ->type_name("PATH");
-
-  CLI::App* demo = add("demo", "A narrated tour of every operation against a virtual PLC",
-                       "kestova [--json] [--log-dir DIR] demo");
-#endif
-
-  const auto usage_of_parsed = [&]() -> const char* {
-    for (const Subcommand& sub : subcommands) {
-      if (sub.app->parsed()) return sub.usage;
-    }
-    return kGeneralUsage;
-  };
+  DefineOptions(app, line);
+  const Commands commands = DefineCommands(app, line);
 
   try {
     app.parse(argc, argv);
@@ -255,54 +313,21 @@ int RunCommandLine(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    return UsageFailure(e.what(), usage_of_parsed());
+    return UsageFailure(e.what(), commands.UsageOfParsed());
   }
 
   Reporter reporter(std::cout, std::cerr, line.json);
   try {
-    ApplyConnectionOptions(line);
-#ifndef _WIN32
-    if (simulate->parsed()) {
-      return static_cast<int>(RunSimulator(
-          reporter, {line.simulate_sum_check || line.connection.sum_check, line.pty_link}));
-    }
-    if (demo->parsed()) return static_cast<int>(RunDemoTour(reporter, line.connection.log_dir));
-#endif
-    ControlCommand command;
-    if (read->parsed()) {
-      command = ReadCommand{ParseDevice(line.device), ParseNumber(line.points, "POINTS")};
-    } else if (write->parsed()) {
-      command = WriteCommand{WordWritableDevice(line.device, "write"), WordValue(line.value)};
-    } else if (set->parsed()) {
-      command = BitCommand{BitWritableDevice(line.device, "set"), true};
-    } else if (reset->parsed()) {
-      command = BitCommand{BitWritableDevice(line.device, "reset"), false};
-    } else if (write_block->parsed()) {
-      WriteBlockCommand block{WordWritableDevice(line.device, "write-block"), {}};
-      for (const std::string& value : line.values) block.values.push_back(WordValue(value));
-      command = block;
-    } else if (run->parsed()) {
-      command = RemoteCommand{RemoteCommand::Action::kRun, OptionalNumber(line.mode, "MODE"),
-                              OptionalNumber(line.clear_mode, "CLEARMODE")};
-    } else if (stop->parsed()) {
-      command = RemoteCommand{RemoteCommand::Action::kStop, OptionalNumber(line.mode, "MODE"), {}};
-    } else if (reset_cpu->parsed()) {
-      command = RemoteCommand{RemoteCommand::Action::kReset, OptionalNumber(line.mode, "MODE"), {}};
-    } else if (watch->parsed()) {
-      const std::int64_t interval = ParseNumber(line.interval, "--interval");
-      const std::int64_t count = ParseNumber(line.count, "--count");
-      if (interval < 0) throw UsageError("--interval must not be negative");
-      if (count < 0) throw UsageError("--count must not be negative");
-      command = WatchCommand{ParseDevice(line.device), ParseNumber(line.points, "POINTS"),
-                             std::chrono::milliseconds(interval), count};
-    }
-    return static_cast<int>(RunControlCommand(line, command, reporter));
+    return static_cast<int>(Run(line, commands, reporter));
   } catch (const UsageError& e) {
-    return UsageFailure(e.what(), usage_of_parsed());
+    return UsageFailure(e.what(), commands.UsageOfParsed());
   } catch (const AutomationError& e) {
     reporter.Error(e);
-    return static_cast<int>(ExitStatus::kRunTimeError);
+  } catch (const std::exception& e) {
+    // What the system refused outside the control: a pseudo-terminal, a pipe, a folder.
+    reporter.Failure(e.what());
   }
+  return static_cast<int>(ExitStatus::kRunTimeError);
 }
 
 }  // namespace kestova::cli

@@ -79,6 +79,17 @@ void Reporter::Error(const AutomationError& error) {
   err_ << "kestova: run-time error " << error.code() << ": " << error.description() << std::endl;
 }
 
+void Reporter::Failure(const std::string& description) {
+  if (json_) {
+    nlohmann::ordered_json object;
+    object["error"] = {{"description", description}};
+    object["messages"] = messages_;
+    out_ << OneLine(object) << std::endl;
+    return;
+  }
+  err_ << "kestova: " << description << std::endl;
+}
+
 void Reporter::Changes(const std::string& time, const std::vector<Change>& changes) {
   if (changes.empty()) return;
   if (json_) {

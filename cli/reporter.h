@@ -37,8 +37,10 @@ class Reporter {
   void Read(std::int16_t result, const DeviceAddress& device, const std::vector<int>& values);
   // The outcome of any other operation.
   void Result(std::int16_t result);
-  // A run-time error that ended the command.
+  // A run-time error of the control or its port that ended the command.
   void Error(const AutomationError& error);
+  // Any other failure that ended the command (no error number).
+  void Failure(const std::string& description);
 
   // watch: the devices that changed in one read, then a closing object after the last.
   using Change = std::pair<std::string, int>;

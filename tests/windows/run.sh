@@ -1,0 +1,258 @@
+#!/usr/bin/env bash
+# Builds Kestova.ocx for 32-bit and 64-bit Windows and tests it under Wine, headless:
+# registration (machine-wide and per user), the type library, the control through
+# IDispatch against the virtual PLC, and a VBScript example through our own script host.
+#
+#   tests/windows/run.sh            from anywhere; work folder build/windows
+#
+# Environment: KESTOVA_PLCSIM  a built kestova-plcsim to use instead of building one
+#              KESTOVA_WINDOWS_WORK  the work folder (default <repo>/build/windows)
+#
+# Every step runs under `timeout` and must print its own success line. The Wine server is
+# stopped before the virtual PLCs, so no Wine process is left holding a pseudo-terminal.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+WORK=${KESTOVA_WINDOWS_WORK:-$ROOT/build/windows}
+DATA_PORT=5     # COM5: the virtual PLC
+SILENT_PORT=6   # COM6: a virtual PLC that never answers (time-out tests)
+
+PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
+          wine wine64 wine32:i386 xvfb xauth)
+
+passed=0
+failed=0
+
+log() { printf '[windows] %s\n' "$*"; }
+
+# ---- packages -------------------------------------------------------------------------
+
+have_tools() {
+  command -v i686-w64-mingw32-g++-posix >/dev/null &&
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
+    command -v i686-w64-mingw32-widl >/dev/null &&
+    command -v x86_64-w64-mingw32-widl >/dev/null &&
+    [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wine64 ] &&
+    [ -f /usr/include/wine/wine/windows/oaidl.idl ]
+}
+
+apt_update() {
+  local attempt
+  for attempt in 1 2 3; do
+    if timeout 300 apt-get "$@" update -q; then return 0; fi
+    log "apt-get update failed (attempt $attempt)"
+  done
+  return 1
+}
+
+apt_install() {
+  timeout 900 env DEBIAN_FRONTEND=noninteractive apt-get "$@" install -y -q \
+    --no-install-recommends "${PACKAGES[@]}"
+}
+
+# The base and -updates suites of the configured Debian archive, without the rest: used
+# when the full set of indexes is momentarily inconsistent for i386.
+base_suites_only() {
+  local dir=$1 codename
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  mkdir -p "$dir"
+  cat >"$dir/base.sources" <<EOF
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: $codename $codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+}
+
+ensure_packages() {
+  if have_tools; then return 0; fi
+  log "installing the cross compilers and Wine"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  # wine64 and wine32 go in one call: installing wine32 later can remove wine64.
+  if apt_update && apt_install; then return 0; fi
+  log "retrying with the base and -updates suites only"
+  local parts="$WORK/apt-sources"
+  base_suites_only "$parts"
+  local options=(-o "Dir::Etc::SourceList=/dev/null" -o "Dir::Etc::SourceParts=$parts")
+  apt_update "${options[@]}" && apt_install "${options[@]}"
+}
+
+# ---- steps ----------------------------------------------------------------------------
+
+# step NAME SUCCESS-LINE SECONDS COMMAND...: runs COMMAND, shows its output, and passes
+# when it exits 0 and printed SUCCESS-LINE.
+step() {
+  local name=$1 success=$2 seconds=$3
+  shift 3
+  local output status=0
+  output=$(timeout "$seconds" "$@" 2>&1) || status=$?
+  output=${output//$'\r'/}  # Wine's console writes CRLF
+  printf '%s\n' "$output" | sed 's/^/    /'
+  if [ "$status" -eq 0 ] && grep -qxF -- "$success" <<<"$output"; then
+    log "PASS $name"
+    passed=$((passed + 1))
+  else
+    log "FAIL $name (exit $status)"
+    failed=$((failed + 1))
+  fi
+}
+
+# expect_failure NAME LINE SECONDS COMMAND...: the command must fail and say LINE-prefix.
+expect_failure() {
+  local name=$1 marker=$2 seconds=$3
+  shift 3
+  local output status=0
+  output=$(timeout "$seconds" "$@" 2>&1) || status=$?
+  output=${output//$'\r'/}  # Wine's console writes CRLF
+  printf '%s\n' "$output" | sed 's/^/    /'
+  if [ "$status" -ne 0 ] && [ "$status" -ne 124 ] && grep -q -- "^$marker" <<<"$output"; then
+    log "PASS $name"
+    passed=$((passed + 1))
+  else
+    log "FAIL $name (exit $status)"
+    failed=$((failed + 1))
+  fi
+}
+
+# ---- build ----------------------------------------------------------------------------
+
+build_windows() {
+  local preset
+  for preset in win32 win64; do
+    log "building the $preset control and test programs"
+    timeout 600 cmake --preset "$preset" -S "$ROOT" >/dev/null
+    timeout 900 cmake --build "$ROOT/build/$preset" -j2 --target kestova_ocx com_client script_host
+  done
+}
+
+build_simulator() {
+  if [ -n "${KESTOVA_PLCSIM:-}" ]; then
+    PLCSIM=$KESTOVA_PLCSIM
+    return
+  fi
+  log "building the virtual PLC"
+  timeout 600 cmake -S "$ROOT" -B "$WORK/linux" -DCMAKE_BUILD_TYPE=Release \
+    -DKESTOVA_BUILD_TESTS=OFF -DKESTOVA_BUILD_BENCH=OFF -DKESTOVA_BUILD_CLI=OFF >/dev/null
+  timeout 600 cmake --build "$WORK/linux" -j2 --target kestova-plcsim
+  PLCSIM=$WORK/linux/sim/kestova-plcsim
+}
+
+# ---- Wine and the virtual PLCs ----------------------------------------------------------
+
+sim_pids=()
+
+stop_everything() {
+  # Wine first: it holds the pseudo-terminals' slave ends open.
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    timeout 30 wineserver -k 2>/dev/null || true
+    timeout 30 wineserver -w 2>/dev/null || true
+  fi
+  local pid
+  for pid in "${sim_pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in "${sim_pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  sim_pids=()
+}
+
+# start_plc LINK [OPTIONS...]: serves a virtual PLC whose pseudo-terminal LINK points to;
+# returns once the simulator has printed its slave path (it is then serving).
+start_plc() {
+  local link=$1
+  shift
+  local fd
+  exec {fd}< <(exec "$PLCSIM" --link "$link" "$@")
+  sim_pids+=($!)
+  local slave=""
+  if ! read -r -t 20 -u "$fd" slave || [ -z "$slave" ]; then
+    log "the virtual PLC did not start"
+    return 1
+  fi
+  log "virtual PLC on $slave ($link) $*"
+}
+
+make_prefix() {
+  export WINEPREFIX=$WORK/prefix
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEARCH=win64
+  # Wine needs no display for these console programs.
+  unset DISPLAY
+  timeout 30 wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  log "creating a fresh Wine prefix"
+  timeout 300 wine wineboot -i >/dev/null 2>&1
+  timeout 120 wineserver -w
+  # COM ports go to the virtual PLCs through the registry; Wine remakes its device links
+  # from this key when the server starts again. COM1 (the machine's real port) stays.
+  local port
+  for port in "$DATA_PORT" "$SILENT_PORT"; do
+    timeout 60 wine reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /d "$WORK/run/com$port" /f \
+      >/dev/null
+  done
+  timeout 60 wineserver -k || true
+  timeout 60 wineserver -w || true
+}
+
+windows_path() { timeout 60 winepath -w "$1" 2>/dev/null; }
+
+# ---- the tests ------------------------------------------------------------------------
+
+test_one_build() {
+  local preset=$1 loader=$2
+  local bin=$ROOT/build/$preset
+  local ocx client host example broken
+  ocx=$(windows_path "$bin/server/Kestova.ocx")
+  client=$bin/tests/windows/com_client.exe
+  host=$bin/tests/windows/script_host.exe
+  example=$(windows_path "$ROOT/tests/windows/plc_example.vbs")
+  broken=$(windows_path "$ROOT/tests/windows/script_error.vbs")
+
+  log "---- $preset ----"
+  step "$preset register machine-wide" "KESTOVA REGISTERED OK" 120 \
+    bash -c '"$1" regsvr32 /s "$2" && wine "$3" registered machine' _ "$loader" "$ocx" "$client"
+  step "$preset type library" "KESTOVA TYPELIB OK" 120 wine "$client" typelib
+  step "$preset control through IDispatch" "KESTOVA COM CLIENT OK" 180 \
+    wine "$client" control "$DATA_PORT" "$SILENT_PORT"
+  step "$preset VBScript example" "KESTOVA VBSCRIPT OK" 180 \
+    wine "$host" "$example" "$DATA_PORT" "$SILENT_PORT"
+  expect_failure "$preset VBScript error is reported" "SCRIPT ERROR" 120 wine "$host" "$broken"
+  step "$preset unregister machine-wide" "KESTOVA UNREGISTERED OK" 120 \
+    bash -c '"$1" regsvr32 /s /u "$2" && wine "$3" unregistered machine' _ "$loader" "$ocx" "$client"
+  step "$preset register per user" "KESTOVA REGISTERED OK" 120 \
+    bash -c '"$1" regsvr32 /s /n /i:user "$2" && wine "$3" registered user' _ "$loader" "$ocx" "$client"
+  step "$preset unregister per user" "KESTOVA UNREGISTERED OK" 120 \
+    bash -c '"$1" regsvr32 /s /u /n /i:user "$2" && wine "$3" unregistered user' _ "$loader" "$ocx" "$client"
+}
+
+main() {
+  mkdir -p "$WORK/run"
+  ensure_packages
+  build_windows
+  build_simulator
+
+  trap stop_everything EXIT
+  rm -f "$WORK/run/com$DATA_PORT" "$WORK/run/com$SILENT_PORT"
+  start_plc "$WORK/run/com$DATA_PORT"
+  start_plc "$WORK/run/com$SILENT_PORT" --drop
+  make_prefix
+
+  test_one_build win32 /usr/lib/wine/wine
+  test_one_build win64 /usr/lib/wine/wine64
+
+  stop_everything
+  trap - EXIT
+  echo "windows tests: $passed passed, $failed failed"
+  if [ "$failed" -eq 0 ]; then
+    echo "KESTOVA WINDOWS TESTS OK"
+    return 0
+  fi
+  return 1
+}
+
+main "$@"

@@ -173,6 +173,9 @@ TEST_F(ProgramTest, EveryCommandExitStatusNotationAndUsage) {
        [&log_dir](VirtualPlc&) {
          EXPECT_NE(LogText(log_dir).find("ReadWord Time Out A8"), std::string::npos);
        }},
+      {"texts go out verbatim, trailing blank kept", {"--sumcheck", "--timeout", "0", "--json", "read", "D0", "1"}, 1,
+       "{\"result\":1,\"device\":\"D0\",\"messages\":[\"TimeOut, Maybe because Sumcheck not set in PLC \"]}\n",
+       "", "TimeOut, Maybe because Sumcheck not set in PLC \n"},
       // ---- exit 4: run-time errors of the control and the port -----------------------------
       {"routing number out of its byte", {"--station", "300", "write", "D1", "1"}, 4, "", "",
        "kestova: run-time error 6: Overflow\n"},
@@ -192,6 +195,8 @@ TEST_F(ProgramTest, EveryCommandExitStatusNotationAndUsage) {
       {"family that cannot be written", {"write", "X1", "1"}, 2, "", "", kUsageLine},
       {"value out of range", {"write", "D1", "65536"}, 2, "", "", kUsageLine},
       {"input cannot be set", {"set", "X1"}, 2, "", "", kUsageLine},
+      {"usage error with --json is still one line on standard error", {"--json", "read", "Q1", "1"}, 2, "", "",
+       kUsageLine},
       {"unknown command", {"frob"}, 2, "", "", kUsageLine},
       {"no command", {}, 2, "", "", kUsageLine},
       // ---- the commands that bring their own PLC -----------------------------------------------

@@ -120,8 +120,9 @@ CodecFigures RunCodecBenchmarks() {
   benchmark::ClearRegisteredBenchmarks();
   if (!reporter.errors().empty()) throw std::runtime_error(reporter.errors());
 
-  return CodecFigures{reporter.Take("BuildBlockWriteFrame"), reporter.Take("CopyBlockWriteFrame"),
-                      reporter.Take("ReadAllDleAnswer"), reporter.Take("CopyAllDleAnswer")};
+  return CodecFigures{true, reporter.Take("BuildBlockWriteFrame"),
+                      reporter.Take("CopyBlockWriteFrame"), reporter.Take("ReadAllDleAnswer"),
+                      reporter.Take("CopyAllDleAnswer")};
 }
 
 }  // namespace kestova::bench

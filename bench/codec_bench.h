@@ -15,6 +15,7 @@ struct CodecFigure {
 };
 
 struct CodecFigures {
+  bool measured = false;
   CodecFigure build_block_write;  // BuildFrame of a 480-word block write, sum check on
   CodecFigure build_floor;        // a plain copy of that frame's wire bytes
   CodecFigure read_answer;        // AnswerReader over a 1940-byte answer, every data byte 0x10

@@ -4,6 +4,7 @@
 
 #include "bench/bench_control.h"
 #include "bench/bench_transactions.h"
+#include "bench/floor_client.h"
 #include "bench/plc_process.h"
 #include "bench/wire_time.h"
 
@@ -31,6 +32,18 @@ void MeasureBlock(BenchControl& control, const BenchTransaction& transaction, in
   control.Close();
 }
 
+// The floor client opens the terminal only while no control holds it.
+void MeasureFloor(const std::string& path, const WireExchange& wire, int runs,
+                  LatencySamples& samples) {
+  FloorClient client(path);
+  client.RoundTrip(wire.request, wire.answer.size(), std::chrono::seconds(kTimeoutSeconds));
+  for (int k = 0; k < runs; ++k) {
+    const auto start = std::chrono::steady_clock::now();
+    client.RoundTrip(wire.request, wire.answer.size(), std::chrono::seconds(kTimeoutSeconds));
+    samples.Add(std::chrono::steady_clock::now() - start);
+  }
+}
+
 }  // namespace
 
 std::vector<PacedRow> MeasurePacedRoundTrips(const PacedOptions& options) {
@@ -48,9 +61,11 @@ std::vector<PacedRow> MeasurePacedRoundTrips(const PacedOptions& options) {
       PacedRow row;
       row.settings = settings;
       row.transaction = transaction.name;
-      row.wire_bytes = WireBytesOf(transaction, options.sum_check).total();
+      const WireExchange wire = WireBytesOf(transaction, options.sum_check);
+      row.wire_bytes = wire.total();
       row.wire_time = WireTime(row.wire_bytes, settings);
       const int runs = RunsFor(row.wire_time, options);
+      MeasureFloor(plc.path(), wire, runs, row.floor);
       MeasureBlock(blocking, transaction, runs, row.blocking, row.blocking_cpu);
       MeasureBlock(spinning, transaction, runs, row.spinning, row.spinning_cpu);
       rows.push_back(std::move(row));

@@ -18,6 +18,9 @@ struct PacedRow {
   std::string transaction;
   std::size_t wire_bytes = 0;  // request and answer
   std::chrono::nanoseconds wire_time{};
+  // The same bytes through the same relay and PLC by a bare client: what the rig itself
+  // adds to the wire time, with no control in the way.
+  LatencySamples floor;
   LatencySamples blocking;
   LatencySamples spinning;
   CpuShare blocking_cpu;

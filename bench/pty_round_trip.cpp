@@ -6,7 +6,7 @@
 #include "bench/bench_transactions.h"
 #include "bench/echo_peer.h"
 #include "bench/floor_client.h"
-#include "bench/plc_process.h"
+#include "sim/virtual_plc.h"
 
 namespace kestova::bench {
 namespace {
@@ -16,11 +16,15 @@ constexpr int kWarmUpRuns = 5;
 }  // namespace
 
 std::vector<PtyRoundTripRow> MeasurePtyRoundTrips(const PtyRoundTripOptions& options) {
-  // Forked before the echo peer's thread exists.
-  PlcProcess plc(PlcConfig{options.sum_check, false, options.settings});
+  // Both far ends serve from threads of this process, so neither pays for a switch
+  // between processes that the other does not.
+  sim::VirtualPlc::Options plc_options;
+  plc_options.sum_check = options.sum_check;
+  sim::VirtualPlc plc(plc_options);
+  const std::string plc_path = plc.Start();
   EchoPeer echo;
   FloorClient floor(echo.slave_path());
-  BenchControl against_plc(plc.path(), options.settings, options.sum_check, WaitStyle::Blocking,
+  BenchControl against_plc(plc_path, options.settings, options.sum_check, WaitStyle::Blocking,
                            options.log_folder);
   BenchControl against_echo(echo.slave_path(), options.settings, options.sum_check,
                             WaitStyle::Blocking, options.log_folder);

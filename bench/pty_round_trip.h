@@ -22,14 +22,14 @@ struct PtyRoundTripRow {
 };
 
 struct PtyRoundTripOptions {
-  int rounds = 20;     // each round runs one block of every kind for every transaction
-  int per_block = 25;  // transactions per block
+  int rounds = 100;    // each round runs one block of every kind for every transaction
+  int per_block = 5;   // short blocks: a burst of load from elsewhere hits every kind alike
   std::string settings = "115200,o,8,1";
   bool sum_check = true;
   std::filesystem::path log_folder;
 };
 
-// Starts its own virtual PLC process and echo peer; call it while no other thread runs.
+// Starts its own virtual PLC and echo peer, each serving from a thread of this process.
 std::vector<PtyRoundTripRow> MeasurePtyRoundTrips(const PtyRoundTripOptions& options);
 
 }  // namespace kestova::bench

@@ -13,6 +13,9 @@ set(CMAKE_FIND_ROOT_PATH /usr/${KESTOVA_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Host packages' CMake files point at the host's /usr/include, which must never reach a
+# Windows compile.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The .ocx and the test programs must need nothing but system DLLs under Wine or Windows.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

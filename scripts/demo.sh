@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset demo >/dev/null
-cmake --build --preset demo -j2 --target kestova-cli
+cmake --build --preset demo -j2 --target kestova_cli
 exec build/demo/cli/kestova demo

@@ -4,6 +4,7 @@
 //   com_client control PORT TIMEOUTPORT the control through IDispatch against the virtual
 //                                        PLC on COM<PORT>, one that never answers on
 //                                        COM<TIMEOUTPORT>; events, errors, persistence
+//   com_client unload OCX              DllCanUnloadNow against objects, factories, locks
 //   com_client registered SCOPE / unregistered SCOPE
 //                                        registry state for SCOPE machine or user
 
@@ -377,6 +378,51 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
   return checks.Finish(expect_registered ? "KESTOVA REGISTERED OK" : "KESTOVA UNREGISTERED OK");
 }
 
+// DllCanUnloadNow must say no while an object, a class factory or a server lock lives.
+int CheckUnloading(const std::wstring& ocx) {
+  HMODULE module = LoadLibraryW(ocx.c_str());
+  if (!checks.That(module != nullptr, "the control's module loads")) return checks.Finish("");
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+  // Through void*: GetProcAddress's own function type says nothing about the real one.
+  auto get_class_object = reinterpret_cast<GetClassObject>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+  auto can_unload = reinterpret_cast<CanUnloadNow>(
+      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  if (checks.That(get_class_object && can_unload, "undecorated exports")) {
+    checks.That(can_unload() == S_OK, "nothing alive: may unload");
+    IClassFactory* factory = nullptr;
+    checks.That(get_class_object(CLSID_Tarvane, IID_IClassFactory,
+                                 reinterpret_cast<void**>(&factory)) == S_OK,
+                "DllGetClassObject gives the factory");
+    IUnknown* nothing = nullptr;
+    checks.That(get_class_object(IID__Tarvane, IID_IClassFactory,
+                                 reinterpret_cast<void**>(&nothing)) == CLASS_E_CLASSNOTAVAILABLE,
+                "an unknown class is not available");
+    if (factory) {
+      checks.That(can_unload() == S_FALSE, "a factory alive: stays loaded");
+      IUnknown* object = nullptr;
+      IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
+      checks.That(factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&object)) ==
+                      CLASS_E_NOAGGREGATION,
+                  "aggregation is refused");
+      factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
+      factory->LockServer(TRUE);
+      factory->Release();
+      checks.That(object && can_unload() == S_FALSE, "an object alive: stays loaded");
+      if (object) object->Release();
+      checks.That(can_unload() == S_FALSE, "a server lock: stays loaded");
+      // Unlocking needs a factory again; it is released right after.
+      get_class_object(CLSID_Tarvane, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+      factory->LockServer(FALSE);
+      factory->Release();
+      checks.That(can_unload() == S_OK, "all gone: may unload");
+    }
+  }
+  FreeLibrary(module);
+  return checks.Finish("KESTOVA UNLOAD OK");
+}
+
 }  // namespace
 
 int RunControlTests(int data_port, int silent_port);
@@ -389,10 +435,12 @@ int wmain(int argc, wchar_t** argv) {
     status = CheckTypeLibrary();
   } else if (mode == L"control" && argc > 3) {
     status = RunControlTests(_wtoi(argv[2]), _wtoi(argv[3]));
+  } else if (mode == L"unload" && argc > 2) {
+    status = CheckUnloading(argv[2]);
   } else if ((mode == L"registered" || mode == L"unregistered") && argc > 2) {
     status = CheckRegistration(mode == L"registered", Narrow(argv[2]));
   } else {
-    std::printf("usage: com_client typelib | control PORT TIMEOUTPORT | registered SCOPE | "
+    std::printf("usage: com_client typelib | control PORT TIMEOUTPORT | unload OCX | registered SCOPE | "
                 "unregistered SCOPE\n");
   }
   CoUninitialize();

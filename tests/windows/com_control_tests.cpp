@@ -261,6 +261,35 @@ SAFEARRAY* IntegerArray(const std::vector<short>& values, LONG lower_bound) {
   return array;
 }
 
+// The folder the control was loaded from, as registered.
+std::wstring ControlFolder() {
+  wchar_t path[MAX_PATH] = {};
+  LONG size = sizeof(path);
+  RegQueryValueW(HKEY_CLASSES_ROOT, L"CLSID\\{62CEF092-9365-4015-A642-7F39482D21D0}\\InprocServer32",
+                 path, &size);
+  std::wstring folder(path);
+  const std::size_t slash = folder.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? L"." : folder.substr(0, slash);
+}
+
+// Whether today's communication error log (yyyymmdd.CEL) next to the control holds text.
+bool LogMentions(const std::wstring& text) {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  wchar_t name[32];
+  swprintf(name, 32, L"\\%04u%02u%02u.CEL", now.wYear, now.wMonth, now.wDay);
+  const std::wstring path = ControlFolder() + name;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string content(1 << 16, '\0');
+  DWORD got = 0;
+  ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &got, nullptr);
+  CloseHandle(file);
+  content.resize(got);
+  return content.find(Narrow(text)) != std::string::npos;
+}
+
 void OperationsAgainstThePlc(const Control& control, int data_port, int silent_port) {
   EventSink* scribbler = new EventSink(DIID___Tarvane, true);
   EventSink* listener = new EventSink(DIID___Tarvane, false);
@@ -364,6 +393,8 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
   checks.That(listener->received.size() == before + 1 &&
                   listener->received.back() == L"TimeOut",
               "the time-out raises MelsecOut \"TimeOut\"");
+  checks.That(LogMentions(L"WriteSingleWord Time Out"),
+              "the time-out is logged in the .ocx's folder");
   control.Set(L"PortOpen", Args().Bool(false));
 
   Outcome no_port;

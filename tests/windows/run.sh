@@ -217,6 +217,7 @@ test_one_build() {
   step "$preset register machine-wide" "KESTOVA REGISTERED OK" 120 \
     bash -c '"$1" regsvr32 /s "$2" && wine "$3" registered machine' _ "$loader" "$ocx" "$client"
   step "$preset type library" "KESTOVA TYPELIB OK" 120 wine "$client" typelib
+  step "$preset unloading" "KESTOVA UNLOAD OK" 120 wine "$client" unload "$ocx"
   step "$preset control through IDispatch" "KESTOVA COM CLIENT OK" 180 \
     wine "$client" control "$DATA_PORT" "$SILENT_PORT"
   step "$preset VBScript example" "KESTOVA VBSCRIPT OK" 180 \

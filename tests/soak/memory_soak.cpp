@@ -1,0 +1,163 @@
+#include "memory_soak.h"
+
+#include <cstdio>
+
+#include "link/automation_error.h"
+#include "sim/fault_scheduler.h"
+#include "sim/frame_decoder.h"
+
+namespace kestova::soak {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr long kEpisodeCalls = 40;
+constexpr long kFullImageCheckEvery = 250;
+// Past Timeout + 1 s a call may still spend the quiet drain left by the call before.
+constexpr auto kCallMargin = 300ms;
+
+std::string Stamp(const LocalDateTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return text;
+}
+
+}  // namespace
+
+MemorySoak::MemorySoak(std::uint64_t seed, Tally& tally)
+    : tally_(tally), random_(seed), log_(host_.log_folder) {
+  auto port = std::make_unique<testing::MemoryPort>(host_);
+  port_ = port.get();
+  control_ = std::make_unique<Tarvane>(host_, std::move(port));
+  control_->InitProperties();
+  port_->SetResponder([this](testing::MemoryPort& p, const std::vector<std::uint8_t>& frame) { Answer(p, frame); });
+  control_->SetPortOpen(true);
+  // A few percent of each fault.
+  for (int k = 1; k < kFaultKindCount; ++k) rates_.percent[static_cast<std::size_t>(k)] = 3.0;
+}
+
+void MemorySoak::NewEpisode() {
+  sum_check_ = std::uniform_int_distribution<int>(0, 1)(random_) == 1;
+  timeout_ = static_cast<std::int16_t>(std::uniform_int_distribution<int>(0, 3)(random_));
+  control_->SetSumCheck(sum_check_);
+  control_->SetTimeout(timeout_);
+  station_.set_sum_check(sum_check_);
+}
+
+// The station's side of one exchange: decode, carry out, shape the answer by the fault
+// and put it on the line at the moments the fault calls for.
+void MemorySoak::Answer(testing::MemoryPort& port, const std::vector<std::uint8_t>& frame) {
+  station_answered_ = false;
+  exchange_ = {};
+  exchange_.request_wire = frame;
+  const LocalDateTime now = host_.LocalNow();
+  stamp_ = Stamp(now);
+
+  sim::FrameDecoder decoder(sum_check_);
+  std::optional<sim::ReceivedRequest> request;
+  for (std::uint8_t b : frame) {
+    if (!request) request = decoder.Feed(b);
+  }
+  if (!request) request = decoder.ExpireSum();
+  if (!request || !request->header_ok || !request->sum_ok) return;  // judged as a mismatch by the caller
+
+  std::optional<sim::Answer> answer;
+  if (fault_.kind == FaultKind::EndCode) {
+    answer = sim::Answer{request->routing, fault_.end_code, {}};
+  } else {
+    // The command is carried out even when its answer will be lost.
+    answer = station_.Execute(*request);
+  }
+  if (!answer) return;
+  station_answered_ = true;
+  exchange_.station_end_code = answer->end_code;
+  exchange_.answer_frame = sim::EncodeAnswer(*answer, sum_check_);
+
+  sim::AnswerPlan plan;
+  plan.bad_sum = fault_.kind == FaultKind::BadSum;
+  if (fault_.kind == FaultKind::NoiseBefore) plan.noise_before = fault_.noise;
+  if (fault_.kind == FaultKind::NoiseAfter) plan.noise_after = fault_.noise;
+  plan.twice = fault_.kind == FaultKind::Twice;
+  if (fault_.kind == FaultKind::Cut) plan.cut = fault_.cut_keep % exchange_.answer_frame.size();
+  std::vector<std::uint8_t> wire = sim::ShapeAnswer(*answer, plan, sum_check_);
+
+  // When the control gives up: Timeout + 1 s less the fraction of the second it began in.
+  const std::chrono::nanoseconds until_deadline = std::chrono::seconds(timeout_ + 1) - std::chrono::nanoseconds(now.nanosecond);
+  switch (fault_.kind) {
+    case FaultKind::NoAnswer:
+    case FaultKind::LateDropped:
+      break;
+    case FaultKind::LateInDrain: {
+      const auto after_deadline = std::chrono::milliseconds(std::uniform_int_distribution<int>(1, 80)(random_));
+      port.Deliver(wire, until_deadline + after_deadline);
+      break;
+    }
+    case FaultKind::Trickle: {
+      const auto room = until_deadline - 1ms;
+      auto gap = std::chrono::nanoseconds(std::chrono::milliseconds(std::uniform_int_distribution<int>(1, 20)(random_)));
+      gap = std::max(std::chrono::nanoseconds(0), std::min(gap, room / static_cast<long>(wire.size())));
+      for (std::size_t i = 0; i < wire.size(); ++i) port.Deliver({wire[i]}, gap * static_cast<long>(i));
+      exchange_.delivered = wire;
+      break;
+    }
+    default:
+      port.Deliver(wire);
+      exchange_.delivered = wire;
+      break;
+  }
+}
+
+void MemorySoak::Run(long calls) {
+  for (long n = 0; n < calls; ++n) {
+    if (n % kEpisodeCalls == 0) NewEpisode();
+    // Idle time between calls moves the start across the second, and lets late answers land.
+    host_.Advance(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 1500)(random_)));
+
+    const Operation op = RandomOperation(random_, /*small=*/false);
+    fault_ = RandomFault(random_, rates_);
+    const long call = ++tally_.calls;
+    if (fault_.kind != FaultKind::None) ++tally_.faults[static_cast<std::size_t>(fault_.kind)];
+
+    const std::size_t events_before = host_.events.size();
+    const MonotonicTime started = host_.MonotonicNow();
+    Observed observed;
+    try {
+      observed.result = Invoke(*control_, op);
+    } catch (const std::exception& e) {
+      observed.error = e.what();
+    }
+    const auto took = host_.MonotonicNow() - started;
+    tally_.longest_call = std::max(tally_.longest_call, std::chrono::nanoseconds(took));
+    observed.events.assign(host_.events.begin() + static_cast<std::ptrdiff_t>(events_before), host_.events.end());
+    observed.log_lines = log_.NewLines();
+    tally_.records_checked += static_cast<long>(observed.log_lines.size());
+
+    const std::string what = op.Describe() + " [" + FaultName(fault_.kind) + (sum_check_ ? ", sum check" : "") +
+                             ", Timeout " + std::to_string(timeout_) + "]: ";
+    if (!station_answered_) {
+      tally_.Mismatch(call, what + "the station could not read the request " + HexOf(exchange_.request_wire));
+      continue;
+    }
+    const Expectation expected = Expect(op, fault_, exchange_, sum_check_, timeout_);
+    for (const auto& difference : Compare(expected, observed, stamp_)) tally_.Mismatch(call, what + difference);
+    if (took > std::chrono::seconds(timeout_ + 1) + kCallMargin) {
+      tally_.Mismatch(call, what + "took " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()) + " ms");
+    }
+    if (op.is_read()) {
+      const int wrong = observed.result == 0 ? shadow_.TakeRead(*control_, station_.memory(), op)
+                                             : shadow_.CheckUntouched(*control_, op);
+      if (wrong != 0) tally_.Mismatch(call, what + std::to_string(wrong) + " image elements differ");
+    }
+    if (call % kFullImageCheckEvery == 0) {
+      if (const int wrong = shadow_.CheckAll(*control_); wrong != 0) {
+        tally_.Mismatch(call, what + std::to_string(wrong) + " image elements differ from what reads brought");
+      }
+    }
+  }
+  if (const int wrong = shadow_.CheckAll(*control_); wrong != 0) {
+    tally_.Mismatch(tally_.calls, std::to_string(wrong) + " image elements differ at the end");
+  }
+}
+
+}  // namespace kestova::soak

@@ -1,0 +1,73 @@
+#pragma once
+// The faults the soak injects, one (or none) per call, and what each must lead to.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "soak_operation.h"
+
+namespace kestova::soak {
+
+enum class FaultKind {
+  None,
+  LateInDrain,   // answer after the time-out, inside the next call's drain window
+  LateDropped,   // answer after the time-out that the station drops for the next request
+  NoAnswer,
+  Cut,
+  BadSum,
+  NoiseBefore,
+  NoiseAfter,
+  Twice,
+  EndCode,
+  Trickle,
+};
+inline constexpr int kFaultKindCount = 11;
+const char* FaultName(FaultKind kind);
+
+struct InjectedFault {
+  FaultKind kind = FaultKind::None;
+  std::size_t cut_keep = 0;            // Cut: bytes of the answer frame kept
+  std::vector<std::uint8_t> noise;     // NoiseBefore / NoiseAfter
+  std::uint16_t end_code = 0;          // EndCode
+};
+
+// Each fault kind fires with its own probability (percent) per call.
+struct FaultRates {
+  std::array<double, kFaultKindCount> percent{};
+};
+
+InjectedFault RandomFault(std::mt19937_64& random, const FaultRates& rates);
+// Line noise: no DLE among it, so it can never open or close a frame.
+std::vector<std::uint8_t> RandomNoise(std::mt19937_64& random);
+
+// What one call must end in.
+struct Expectation {
+  std::int16_t result = 0;
+  std::optional<std::string> event;
+  // The log lines after their 19-character timestamp (the first line's only).
+  std::vector<std::string> log_lines;
+  bool timed_out = false;
+};
+
+// What the line carried for the call, as the station saw it.
+struct Exchange {
+  std::vector<std::uint8_t> request_wire;  // the control's frame
+  std::uint16_t station_end_code = 0;       // what the answer carried (forced or real)
+  std::vector<std::uint8_t> answer_frame;   // the encoded answer frame, before cut and noise
+  std::vector<std::uint8_t> delivered;      // every byte put on the line for this call
+};
+
+// The outcome the control must give, from the operation, the fault and what was sent.
+// timeout_seconds is the control's Timeout; read time-outs give "TimeOut " + (Timeout+1).
+Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchange& exchange,
+                   bool sum_check, int timeout_seconds);
+
+// "ReadWord ErroCode=" style four upper-case digits; the request text of a frame.
+std::string FourHex(std::uint16_t value);
+std::string HexOf(const std::vector<std::uint8_t>& bytes);
+
+}  // namespace kestova::soak

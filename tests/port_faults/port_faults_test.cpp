@@ -1,0 +1,202 @@
+// Faults of the line itself, with the control on the POSIX port and the virtual PLC on a
+// pseudo-terminal: the far end closing while a call waits, a device path that vanishes,
+// a port opened twice. Each must reach the host as a run-time error, promptly, and the
+// control must work again once its port is reopened.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/plain_host.h"
+#include "control/tarvane.h"
+#include "link/automation_error.h"
+#include "link/serial_posix.h"
+#include "sim/virtual_plc.h"
+
+namespace kestova {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::Fault;
+using sim::VirtualPlc;
+
+// A folder of its own for the link and the log.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    static int counter = 0;
+    path_ = std::filesystem::temp_directory_path() /
+            ("kestova-port-faults-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+class PortFaults : public ::testing::Test {
+ protected:
+  PortFaults() : link_((folder_.path() / "plc").string()) {
+    host_.SetLogFolder(folder_.path() / "log");
+    host_.AddMelsecOutHandler([this](std::string& text) { events_.push_back(text); });
+  }
+
+  // A virtual PLC whose pseudo-terminal is reached through link_, the path the controls
+  // open, so a new PLC can take the old one's place.
+  std::unique_ptr<VirtualPlc> StartPlc() {
+    VirtualPlc::Options options;
+    options.link_path = link_;
+    auto plc = std::make_unique<VirtualPlc>(options);
+    plc->Start();
+    return plc;
+  }
+
+  std::unique_ptr<Tarvane> MakeControl(std::int16_t timeout) {
+    auto control = std::make_unique<Tarvane>(host_, std::make_unique<PosixSerialPort>(link_));
+    control->InitProperties();
+    control->SetTimeout(timeout);
+    return control;
+  }
+
+  // The control works end to end: a write lands in the PLC and reads back.
+  void ExpectWorking(Tarvane& control, VirtualPlc& plc, std::int16_t value) {
+    EXPECT_EQ(control.WriteD(100, value), 0);
+    EXPECT_EQ(plc.memory().Word(sim::Family::D, 100), static_cast<std::uint16_t>(value));
+    EXPECT_EQ(control.ReadD(100, 1), 0);
+    EXPECT_EQ(control.PLCD(100), value);
+  }
+
+  ScratchFolder folder_;
+  std::string link_;
+  PlainHost host_;
+  std::vector<std::string> events_;
+};
+
+// The error number `action` raised, 0 when it raised none.
+template <typename Action>
+int RaisedNumber(Action&& action) {
+  try {
+    action();
+  } catch (const AutomationError& error) {
+    return error.code();
+  }
+  return 0;
+}
+
+constexpr int kDeviceIo = static_cast<int>(ErrorNumber::DeviceIo);
+constexpr int kNoSuchPort = static_cast<int>(ErrorNumber::InvalidPortNumber);
+constexpr int kAlreadyOpen = static_cast<int>(ErrorNumber::PortAlreadyOpen);
+
+TEST_F(PortFaults, PeerClosingWhileTheControlWaitsIsADeviceErrorNotAHang) {
+  auto plc = StartPlc();
+  auto control = MakeControl(/*timeout=*/10);
+  control->SetPortOpen(true);
+  ExpectWorking(*control, *plc, 1);
+
+  // The PLC takes the request, says nothing, and its line goes away while the control
+  // waits out a 10-second time-out.
+  plc->InjectFault(Fault::NoAnswer(), 1);
+  const std::size_t before = plc->request_count();
+  auto closer = std::async(std::launch::async, [&] {
+    if (plc->WaitForRequests(before + 1, 5s)) plc->Stop();
+  });
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(RaisedNumber([&] { control->WriteD(100, 2); }), kDeviceIo);
+  const auto took = std::chrono::steady_clock::now() - started;
+  closer.get();
+  EXPECT_LT(took, 5s) << "the hang-up must end the wait, not the time-out";
+  EXPECT_TRUE(events_.empty());
+
+  // The host closes the port, a new PLC comes up at the same path, the port is reopened.
+  control->SetPortOpen(false);
+  plc = StartPlc();
+  control->SetPortOpen(true);
+  ExpectWorking(*control, *plc, 3);
+}
+
+TEST_F(PortFaults, EveryOperationAfterTheLineWentAwayRaisesTheDeviceError) {
+  auto plc = StartPlc();
+  auto control = MakeControl(/*timeout=*/1);
+  control->SetPortOpen(true);
+  ExpectWorking(*control, *plc, 4);
+  plc->Stop();
+
+  const std::vector<int16_t> data{1, 2};
+  struct Row {
+    const char* name;
+    std::function<void()> call;
+  };
+  const std::vector<Row> rows = {
+      {"ReadD", [&] { control->ReadD(0, 1); }},
+      {"WriteW", [&] { control->WriteW(0, 1); }},
+      {"SetM", [&] { control->SetM(0); }},
+      {"WriteBlock", [&] { control->WriteBlock("D0", 2, IntegerArray::ZeroBased(data)); }},
+      {"RemoteRun", [&] { control->RemoteRun(); }},
+      {"RemoteStop", [&] { control->RemoteStop(); }},
+  };
+  for (const auto& row : rows) {
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(RaisedNumber(row.call), kDeviceIo) << row.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s) << row.name;
+  }
+  EXPECT_TRUE(events_.empty());
+}
+
+TEST_F(PortFaults, VanishedDevicePathCannotBeOpenedUntilItIsBack) {
+  auto plc = StartPlc();
+  auto control = MakeControl(/*timeout=*/1);
+  control->SetPortOpen(true);
+  ExpectWorking(*control, *plc, 5);
+
+  // The device goes, and with it its path.
+  plc->Stop();
+  ASSERT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link_)));
+  EXPECT_EQ(RaisedNumber([&] { control->WriteD(100, 6); }), kDeviceIo);
+  control->SetPortOpen(false);
+  EXPECT_EQ(RaisedNumber([&] { control->SetPortOpen(true); }), kNoSuchPort);
+  EXPECT_FALSE(control->PortOpen());
+  // A closed port is refused by the operation itself, as ever.
+  EXPECT_EQ(control->WriteD(100, 6), 1);
+  EXPECT_EQ(events_, std::vector<std::string>{"Port not Open"});
+
+  plc = StartPlc();
+  control->SetPortOpen(true);
+  ExpectWorking(*control, *plc, 7);
+}
+
+TEST_F(PortFaults, SecondOpenOfTheSameDeviceIsRefusedAndTheFirstKeepsWorking) {
+  auto plc = StartPlc();
+  auto first = MakeControl(/*timeout=*/1);
+  auto second = MakeControl(/*timeout=*/1);
+  first->SetPortOpen(true);
+
+  EXPECT_EQ(RaisedNumber([&] { second->SetPortOpen(true); }), kAlreadyOpen);
+  EXPECT_FALSE(second->PortOpen());
+  ExpectWorking(*first, *plc, 8);
+
+  // Opening an open port again is refused too, and changes nothing.
+  EXPECT_EQ(RaisedNumber([&] { first->SetPortOpen(true); }), kAlreadyOpen);
+  EXPECT_TRUE(first->PortOpen());
+  ExpectWorking(*first, *plc, 9);
+
+  // Once the first lets go, the second may have it.
+  first->SetPortOpen(false);
+  second->SetPortOpen(true);
+  ExpectWorking(*second, *plc, 10);
+}
+
+}  // namespace
+}  // namespace kestova

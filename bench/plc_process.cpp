@@ -1,7 +1,6 @@
 #include "bench/plc_process.h"
 
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,10 +59,6 @@ std::string ReadLine(int fd) {
 // The child: serve until the parent closes its end, then stop cleanly.
 [[noreturn]] void ServeInChild(const PlcConfig& config, int report_fd, int keep_serving_fd) {
   int status = 0;
-  // The PLC and the relay wake once per character when paced; the default timer slack
-  // of 50 µs would make every wake late by up to half a character at 115200 baud. Their
-  // threads inherit this.
-  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   try {
     sim::VirtualPlc::Options options;
     options.sum_check = config.sum_check;

@@ -3,9 +3,12 @@
 // a port opened twice. Each must reach the host as a run-time error, promptly, and the
 // control must work again once its port is reopened.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -196,6 +199,64 @@ TEST_F(PortFaults, SecondOpenOfTheSameDeviceIsRefusedAndTheFirstKeepsWorking) {
   first->SetPortOpen(false);
   second->SetPortOpen(true);
   ExpectWorking(*second, *plc, 10);
+}
+
+// A far end that takes nothing off the line: a pseudo-terminal whose master is never read.
+class DeafPeer {
+ public:
+  DeafPeer() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) slave_path_ = ::ptsname(master_);
+  }
+  ~DeafPeer() { HangUp(); }
+  const std::string& slave_path() const { return slave_path_; }
+  void HangUp() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int master_ = -1;
+  std::string slave_path_;
+};
+
+// Once the line stops taking bytes (a peer that does not read, or on a real port a
+// handshake that never clears), sending must still end within the time-out: the host's
+// thread may be blocked for Timeout + 1 seconds at most, never for good. With Timeout -1
+// every call gives up at once, so a handful of 480-word block writes fill the line's
+// buffers (about 14 KB on a Linux pseudo-terminal).
+TEST(StalledLine, SendingIntoALineThatTakesNothingStillEndsWithinTheTimeout) {
+  DeafPeer peer;
+  ASSERT_FALSE(peer.slave_path().empty());
+  ScratchFolder folder;
+  PlainHost host;
+  host.SetLogFolder(folder.path());
+  Tarvane control(host, std::make_unique<PosixSerialPort>(peer.slave_path()));
+  control.InitProperties();
+  control.SetTimeout(-1);
+  control.SetPortOpen(true);
+
+  const std::vector<std::int16_t> words(480, 0x1010);
+  constexpr int kCalls = 20;
+  std::atomic<int> finished{0};
+  auto calls = std::async(std::launch::async, [&] {
+    for (int k = 0; k < kCalls; ++k) {
+      try {
+        control.WriteBlock("D0", 480, IntegerArray::ZeroBased(words));
+      } catch (const AutomationError&) {
+        return;  // the hang-up below, when sending blocked
+      }
+      ++finished;
+    }
+  });
+  // Twenty immediate time-outs, each after the 100 ms quiet wait the one before left,
+  // take about two seconds; a call still going after five is blocked in the send.
+  // Hanging up the line releases it so the suite can go on.
+  const bool returned = calls.wait_for(5s) == std::future_status::ready;
+  if (!returned) peer.HangUp();
+  calls.get();
+  EXPECT_TRUE(returned) << "call " << finished.load() + 1
+                        << " blocked sending into a line that takes nothing, past its time-out";
 }
 
 }  // namespace

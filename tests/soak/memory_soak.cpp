@@ -35,6 +35,7 @@ MemorySoak::MemorySoak(std::uint64_t seed, Tally& tally)
   control_->SetPortOpen(true);
   // A few percent of each fault.
   for (int k = 1; k < kFaultKindCount; ++k) rates_.percent[static_cast<std::size_t>(k)] = 3.0;
+  rates_.percent[static_cast<std::size_t>(FaultKind::WrongLength)] = 1.0;
 }
 
 void MemorySoak::NewEpisode() {
@@ -81,6 +82,20 @@ void MemorySoak::Answer(testing::MemoryPort& port, const std::vector<std::uint8_
   plan.twice = fault_.kind == FaultKind::Twice;
   if (fault_.kind == FaultKind::Cut) plan.cut = fault_.cut_keep % exchange_.answer_frame.size();
   std::vector<std::uint8_t> wire = sim::ShapeAnswer(*answer, plan, sum_check_);
+  if (fault_.kind == FaultKind::WrongLength) {
+    if (fault_.no_end_code) {
+      wire = FrameWithoutEndCode(sum_check_);
+    } else {
+      // Two data bytes too few for a read, two too many for anything else.
+      sim::Answer wrong = *answer;
+      if (wrong.data.size() >= 2) {
+        wrong.data.resize(wrong.data.size() - 2);
+      } else {
+        wrong.data = {0x12, 0x34};
+      }
+      wire = sim::EncodeAnswer(wrong, sum_check_);
+    }
+  }
 
   // When the control gives up: Timeout + 1 s less the fraction of the second it began in.
   const std::chrono::nanoseconds until_deadline = std::chrono::seconds(timeout_ + 1) - std::chrono::nanoseconds(now.nanosecond);

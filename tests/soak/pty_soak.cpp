@@ -44,6 +44,8 @@ PtySoak::PtySoak(std::uint64_t seed, Tally& tally)
   control_->SetPortOpen(true);
   // Faults that cost a real time-out are rare here; the rest as often as on the memory port.
   for (int k = 1; k < kFaultKindCount; ++k) rates_.percent[static_cast<std::size_t>(k)] = 3.0;
+  // The virtual PLC has no fault for a frame of the wrong length; the memory part has.
+  rates_.percent[static_cast<std::size_t>(FaultKind::WrongLength)] = 0.0;
   for (FaultKind slow : {FaultKind::LateInDrain, FaultKind::LateDropped, FaultKind::NoAnswer, FaultKind::Cut}) {
     rates_.percent[static_cast<std::size_t>(slow)] = 0.4;
   }
@@ -70,6 +72,7 @@ bool PtySoak::Inject(const InjectedFault& fault) {
     case FaultKind::Twice: plc_.InjectFault(Fault::AnswerTwice(), 1); return true;
     case FaultKind::EndCode: plc_.InjectFault(Fault::ForcedEndCode(fault.end_code), 1); return true;
     case FaultKind::Trickle: plc_.InjectFault(Fault::Trickle(kTrickleGap), 1); return true;
+    case FaultKind::WrongLength: return true;
   }
   return true;
 }
@@ -108,6 +111,7 @@ void PtySoak::Run(long calls) {
     const Operation op = RandomOperation(random_, /*small=*/true);
     const InjectedFault fault = RandomFault(random_, rates_);
     const long call = ++tally_.calls;
+    ++tally_.pty_calls;
     if (fault.kind != FaultKind::None) ++tally_.faults[static_cast<std::size_t>(fault.kind)];
 
     const bool answers = Inject(fault);

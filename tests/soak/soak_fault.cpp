@@ -22,6 +22,7 @@ const char* FaultName(FaultKind kind) {
     case FaultKind::Twice: return "twice";
     case FaultKind::EndCode: return "end_code";
     case FaultKind::Trickle: return "trickle";
+    case FaultKind::WrongLength: return "wrong_length";
   }
   return "?";
 }
@@ -49,9 +50,28 @@ InjectedFault RandomFault(std::mt19937_64& random, const FaultRates& rates) {
   if (fault.kind == FaultKind::EndCode) {
     fault.end_code = kForcedEndCodes[std::uniform_int_distribution<std::size_t>(0, kForcedEndCodes.size() - 1)(random)];
   }
+  if (fault.kind == FaultKind::WrongLength) fault.no_end_code = std::uniform_int_distribution<int>(0, 3)(random) == 0;
   // The cut point is chosen once the answer's length is known: a fraction here.
   if (fault.kind == FaultKind::Cut) fault.cut_keep = std::uniform_int_distribution<std::size_t>(0, 1000)(random);
   return fault;
+}
+
+std::vector<std::uint8_t> FrameWithoutEndCode(bool sum_check) {
+  const std::vector<std::uint8_t> body{0x0A, 0x00, 0xF8, 0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00, 0x00, 0xFF, 0xFF};
+  std::vector<std::uint8_t> wire{0x10, 0x02};
+  unsigned sum = 0;
+  for (std::uint8_t b : body) {
+    sum += b;
+    wire.push_back(b);
+  }
+  wire.push_back(0x10);
+  wire.push_back(0x03);
+  if (sum_check) {
+    static const char* digits = "0123456789ABCDEF";
+    wire.push_back(static_cast<std::uint8_t>(digits[(sum >> 4) & 15]));
+    wire.push_back(static_cast<std::uint8_t>(digits[sum & 15]));
+  }
+  return wire;
 }
 
 std::string FourHex(std::uint16_t value) {
@@ -121,6 +141,16 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
         e.result = 1;
         e.event = "SumCheck Error";
         e.log_lines = AnswerRecord(op, op.record_name() + " SumCheck Error", exchange);
+        return e;
+      }
+      break;
+    case FaultKind::WrongLength:
+      // An end code other than 0 is the PLC's answer whatever the length; anything else
+      // of the wrong length is refused.
+      if (fault.no_end_code || exchange.station_end_code == 0) {
+        e.result = 1;
+        e.event = "Answer Length Error";
+        e.log_lines = AnswerRecord(op, op.record_name() + " Answer Length Error", exchange);
         return e;
       }
       break;

@@ -24,8 +24,9 @@ enum class FaultKind {
   Twice,
   EndCode,
   Trickle,
+  WrongLength,   // a well-formed frame of the wrong length (in-memory port only)
 };
-inline constexpr int kFaultKindCount = 11;
+inline constexpr int kFaultKindCount = 12;
 const char* FaultName(FaultKind kind);
 
 struct InjectedFault {
@@ -33,6 +34,7 @@ struct InjectedFault {
   std::size_t cut_keep = 0;            // Cut: bytes of the answer frame kept
   std::vector<std::uint8_t> noise;     // NoiseBefore / NoiseAfter
   std::uint16_t end_code = 0;          // EndCode
+  bool no_end_code = false;            // WrongLength: a frame too short to hold an end code
 };
 
 // Each fault kind fires with its own probability (percent) per call.
@@ -65,6 +67,9 @@ struct Exchange {
 // timeout_seconds is the control's Timeout; read time-outs give "TimeOut " + (Timeout+1).
 Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchange& exchange,
                    bool sum_check, int timeout_seconds);
+
+// A frame with a good sum that stops before the end code, as a garbled PLC might send.
+std::vector<std::uint8_t> FrameWithoutEndCode(bool sum_check);
 
 // "ReadWord ErroCode=" style four upper-case digits; the request text of a frame.
 std::string FourHex(std::uint16_t value);

@@ -19,7 +19,7 @@ std::string Tally::Summary() const {
     faults_text += std::string(faults_text.empty() ? "" : ",") + FaultName(static_cast<FaultKind>(k)) + "=" +
                    std::to_string(faults[static_cast<std::size_t>(k)]);
   }
-  return "kestova-soak: calls=" + std::to_string(calls) + " faults=" + std::to_string(injected) + " (" +
+  return "kestova-soak: calls=" + std::to_string(calls) + " (pty " + std::to_string(pty_calls) + ") faults=" + std::to_string(injected) + " (" +
          faults_text + ") mismatches=" + std::to_string(mismatches) +
          " log_records_checked=" + std::to_string(records_checked) +
          " boundary_timeouts=" + std::to_string(boundary_timeouts) +

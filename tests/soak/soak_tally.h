@@ -14,6 +14,7 @@ namespace kestova::soak {
 
 struct Tally {
   long calls = 0;
+  long pty_calls = 0;  // of which over the pseudo-terminal
   std::array<long, kFaultKindCount> faults{};
   long mismatches = 0;
   long records_checked = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 namespace kestova::bench {
 namespace {
@@ -130,15 +131,19 @@ const PtyRoundTripRow* FindPty(const std::vector<PtyRoundTripRow>& rows, std::st
 
 void PrintTargets(std::ostream& out, const BenchReport& report) {
   out << "### Targets in this run\n\n";
-  if (const auto* row = FindPty(report.pty, "ReadD(0, 1)")) {
-    const double ratio = MeanRatio(row->control_plc, row->floor);
-    out << "- Pseudo-terminal round trip, 1-word read: " << Fixed(ratio, 2) << "x the echo floor (target "
-        << Fixed(kSmallReadFloorRatio, 2) << "x): " << Verdict(ratio <= kSmallReadFloorRatio) << "\n";
-  }
-  if (const auto* row = FindPty(report.pty, "ReadD(0, 480)")) {
-    const double ratio = MeanRatio(row->control_plc, row->floor);
-    out << "- Pseudo-terminal round trip, 480-word read: " << Fixed(ratio, 2) << "x the echo floor (target "
-        << Fixed(kLargeReadFloorRatio, 2) << "x): " << Verdict(ratio <= kLargeReadFloorRatio) << "\n";
+  // Judged on the medians: on a shared machine a few preempted exchanges swing a mean
+  // either way (the mean ratios stay in the table).
+  const std::pair<const char*, double> pty_targets[] = {{"ReadD(0, 1)", kSmallReadFloorRatio},
+                                                        {"ReadD(0, 480)", kLargeReadFloorRatio}};
+  for (const auto& [name, target] : pty_targets) {
+    const PtyRoundTripRow* row = FindPty(report.pty, name);
+    if (row == nullptr) continue;
+    const double ratio = MedianRatio(row->control_plc, row->floor);
+    out << "- Pseudo-terminal round trip, " << name << ": median " << Fixed(ratio, 2)
+        << "x the echo floor (mean " << Fixed(MeanRatio(row->control_plc, row->floor), 2)
+        << "x; control against the echo peer, median "
+        << Fixed(MedianRatio(row->control_echo, row->floor), 2) << "x), target " << Fixed(target, 2)
+        << "x: " << Verdict(ratio <= target) << "\n";
   }
   for (const PacedRow& row : report.paced) {
     if (row.settings != kFastLine || row.transaction != "ReadD(0, 480)") continue;

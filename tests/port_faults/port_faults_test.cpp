@@ -180,6 +180,23 @@ TEST_F(PortFaults, VanishedDevicePathCannotBeOpenedUntilItIsBack) {
   ExpectWorking(*control, *plc, 7);
 }
 
+TEST_F(PortFaults, PathRemovedUnderAnOpenPortLeavesThatPortWorking) {
+  auto plc = StartPlc();
+  auto control = MakeControl(/*timeout=*/1);
+  control->SetPortOpen(true);
+
+  // Only the name goes (a udev rule, a cleanup script): the open device stays usable.
+  const std::filesystem::path target = std::filesystem::read_symlink(link_);
+  std::filesystem::remove(link_);
+  ExpectWorking(*control, *plc, 11);
+
+  control->SetPortOpen(false);
+  EXPECT_EQ(RaisedNumber([&] { control->SetPortOpen(true); }), kNoSuchPort);
+  std::filesystem::create_symlink(target, link_);
+  control->SetPortOpen(true);
+  ExpectWorking(*control, *plc, 12);
+}
+
 TEST_F(PortFaults, SecondOpenOfTheSameDeviceIsRefusedAndTheFirstKeepsWorking) {
   auto plc = StartPlc();
   auto first = MakeControl(/*timeout=*/1);

@@ -47,6 +47,7 @@ void ComHost::PropertyChanged(std::string_view property_name) {
 }
 
 void ComHost::MelsecOut(const std::string& result) {
+  if (events_held_ && events_held_()) return;
   for (const auto& sink : events_.Sinks<IDispatch>()) {
     // Every sink gets its own copy of the text: what one handler leaves in Result must
     // neither reach the next handler nor the control.

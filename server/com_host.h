@@ -21,6 +21,8 @@ class ComHost : public Host {
 
   // The window that owns the About box; none until a container hands one over.
   void SetOwnerWindowSource(std::function<HWND()> source) { owner_window_ = std::move(source); }
+  // While this says so (the container froze events), MelsecOut is dropped.
+  void SetEventsHeldSource(std::function<bool()> source) { events_held_ = std::move(source); }
 
   void PropertyChanged(std::string_view property_name) override;
   void MelsecOut(const std::string& result) override;
@@ -34,6 +36,7 @@ class ComHost : public Host {
   ConnectionPoint& property_notify_;
   bool& dirty_;
   std::function<HWND()> owner_window_;
+  std::function<bool()> events_held_;
 };
 
 // The folder for files the control writes: `preferred` when a file can be created there,

@@ -53,6 +53,8 @@ TarvaneObject::TarvaneObject()
                        IID_IPropertyNotifySink, false),
       host_(events_, property_notify_, dirty_),
       control_(std::make_unique<Tarvane>(host_, MakePlatformSerialPort())) {
+  host_.SetOwnerWindowSource([this] { return embedding_.OwnerWindow(); });
+  host_.SetEventsHeldSource([this] { return embedding_.EventsFrozen(); });
   Module::ObjectCreated();
 }
 
@@ -88,6 +90,16 @@ HRESULT TarvaneObject::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IPersistPropertyBag*>(&property_bag_);
   } else if (IsEqualIID(iid, IID_IPersistStreamInit) || IsEqualIID(iid, IID_IPersist)) {
     *out = static_cast<IPersistStreamInit*>(&stream_);
+  } else if (IsEqualIID(iid, IID_IOleObject)) {
+    *out = static_cast<IOleObject*>(&ole_object_);
+  } else if (IsEqualIID(iid, IID_IOleInPlaceObject) || IsEqualIID(iid, IID_IOleWindow)) {
+    *out = static_cast<IOleInPlaceObject*>(&in_place_object_);
+  } else if (IsEqualIID(iid, IID_IOleInPlaceActiveObject)) {
+    *out = static_cast<IOleInPlaceActiveObject*>(&in_place_active_);
+  } else if (IsEqualIID(iid, IID_IOleControl)) {
+    *out = static_cast<IOleControl*>(&ole_control_);
+  } else if (IsEqualIID(iid, IID_IViewObject) || IsEqualIID(iid, IID_IViewObject2)) {
+    *out = static_cast<IViewObject2*>(&view_object_);
   } else {
     return E_NOINTERFACE;
   }

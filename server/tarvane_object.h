@@ -13,26 +13,13 @@
 #include "server/com_host.h"
 #include "server/com_ptr.h"
 #include "server/connection_point.h"
+#include "server/face.h"
+#include "server/ole_embedding.h"
 #include "server/kestova_h.h"
 
 namespace kestova::server {
 
 class TarvaneObject;
-
-// The IUnknown part shared by every interface member of the record.
-template <class Interface>
-class Face : public Interface {
- public:
-  explicit Face(TarvaneObject& owner) : owner_(owner) {}
-  Face(const Face&) = delete;
-  Face& operator=(const Face&) = delete;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
-
- protected:
-  TarvaneObject& owner_;
-};
 
 // _Tarvane: the dual interface. Early-bound calls land in the vtable methods; late-bound
 // ones in Invoke, which converts script arguments itself (see tarvane_invoke.cpp).
@@ -188,6 +175,8 @@ class TarvaneObject {
   void Save(PropertyBag& bag, bool clear_dirty);
   bool dirty() const { return dirty_; }
 
+  Embedding& embedding() { return embedding_; }
+
   ITypeLib& TypeLibrary();
   ITypeInfo& DispatchTypeInfo();
   IConnectionPoint* FindConnectionPoint(REFIID iid);
@@ -203,6 +192,12 @@ class TarvaneObject {
   ContainerFace container_{*this};
   PropertyBagFace property_bag_{*this};
   StreamFace stream_{*this};
+  OleObjectFace ole_object_{*this};
+  InPlaceObjectFace in_place_object_{*this};
+  InPlaceActiveFace in_place_active_{*this};
+  OleControlFace ole_control_{*this};
+  ViewObjectFace view_object_{*this};
+  Embedding embedding_;
   ConnectionPoint events_;
   ConnectionPoint property_notify_;
   bool dirty_ = false;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Kestova.ocx for 32-bit and 64-bit Windows and tests it under Wine, headless:
 # registration (machine-wide and per user), the type library, the control through
-# IDispatch against the virtual PLC, and a VBScript example through our own script host.
+# IDispatch against the virtual PLC, a VBScript example through our own script host, and
+# the control embedded in a minimal OLE container under Xvfb (screenshots kept in the
+# work folder as container-win32.png and container-win64.png).
 #
 #   tests/windows/run.sh            from anywhere; work folder build/windows
 #
@@ -33,7 +35,8 @@ have_tools() {
     command -v i686-w64-mingw32-widl >/dev/null &&
     command -v x86_64-w64-mingw32-widl >/dev/null &&
     [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wine64 ] &&
-    [ -f /usr/include/wine/wine/windows/oaidl.idl ]
+    [ -f /usr/include/wine/wine/windows/oaidl.idl ] &&
+    command -v xvfb-run >/dev/null && command -v xauth >/dev/null
 }
 
 apt_update() {
@@ -124,7 +127,7 @@ build_windows() {
   for preset in win32 win64; do
     log "building the $preset control and test programs"
     timeout 600 cmake --preset "$preset" -S "$ROOT" >/dev/null
-    timeout 900 cmake --build "$ROOT/build/$preset" -j2 --target kestova_ocx com_client script_host
+    timeout 900 cmake --build "$ROOT/build/$preset" -j2 --target kestova_ocx com_client script_host ole_container
   done
 }
 
@@ -206,10 +209,12 @@ windows_path() { timeout 60 winepath -w "$1" 2>/dev/null; }
 test_one_build() {
   local preset=$1 loader=$2
   local bin=$ROOT/build/$preset
-  local ocx client host example broken
+  local ocx client host container shot example broken
   ocx=$(windows_path "$bin/server/Kestova.ocx")
   client=$bin/tests/windows/com_client.exe
   host=$bin/tests/windows/script_host.exe
+  container=$bin/tests/windows/ole_container.exe
+  shot=$(windows_path "$WORK/container-$preset.png")
   example=$(windows_path "$ROOT/tests/windows/plc_example.vbs")
   broken=$(windows_path "$ROOT/tests/windows/script_error.vbs")
 
@@ -223,6 +228,15 @@ test_one_build() {
   step "$preset VBScript example" "KESTOVA VBSCRIPT OK" 180 \
     wine "$host" "$example" "$DATA_PORT" "$SILENT_PORT"
   expect_failure "$preset VBScript error is reported" "SCRIPT ERROR" 120 wine "$host" "$broken"
+  # The container needs a display: a Wine server of its own inside the Xvfb session, stopped
+  # before the session ends (nothing may start Wine between here and the session, or its
+  # desktop would have no display). The screenshot stays in the work folder.
+  timeout 60 wineserver -k 2>/dev/null || true
+  timeout 60 wineserver -w 2>/dev/null || true
+  step "$preset OLE container" "KESTOVA CONTAINER OK" 180 \
+    xvfb-run -a -s "-screen 0 800x600x24" bash -c \
+    'wine "$1" "$2"; status=$?; wineserver -k; wineserver -w; exit $status' \
+    _ "$container" "$shot"
   step "$preset unregister machine-wide" "KESTOVA UNREGISTERED OK" 120 \
     bash -c '"$1" regsvr32 /s /u "$2" && wine "$3" unregistered machine' _ "$loader" "$ocx" "$client"
   step "$preset register per user" "KESTOVA REGISTERED OK" 120 \

@@ -1,0 +1,467 @@
+// A minimal OLE container for Kestova.ocx, run under Wine with Xvfb: it embeds the control
+// in a window the way a form does and checks what a container relies on: in-place
+// activation, the fixed extent, drawing, saving and reloading, change notification,
+// frozen events, and the About box owned by the container (closed by a timer of the
+// container's own thread, twice, to show it is built afresh each time).
+//
+//   ole_container SCREENSHOT.png
+
+#include <windows.h>
+#include <objbase.h>
+#include <ocidl.h>
+#include <olectl.h>
+#include <oleauto.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "com_objects.h"
+#include "png_writer.h"
+#include "server/kestova_h.h"
+
+namespace {
+
+using kestova::wintest::Checks;
+using kestova::wintest::EventSink;
+using kestova::wintest::MemoryBag;
+using kestova::wintest::PropertySink;
+
+Checks checks;
+constexpr RECT kControlPosition = {20, 20, 200, 200};
+constexpr UINT_PTR kAboutTimer = 7;
+constexpr int kAboutVersionId = 101;
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+// The site the container gives the control: client site, in-place site, control site.
+class Site : public IOleClientSite, public IOleInPlaceSite, public IOleControlSite {
+ public:
+  explicit Site(HWND window) : window_(window) {}
+  virtual ~Site() = default;
+  int activations = 0;
+  int deactivations = 0;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
+      *out = static_cast<IOleClientSite*>(this);
+    } else if (IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow)) {
+      *out = static_cast<IOleInPlaceSite*>(this);
+    } else if (IsEqualIID(iid, IID_IOleControlSite)) {
+      *out = static_cast<IOleControlSite*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG remaining = InterlockedDecrement(&references_);
+    if (remaining == 0) delete this;
+    return static_cast<ULONG>(remaining);
+  }
+  // IOleClientSite
+  HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+    *moniker = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** container) override {
+    *container = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+  // IOleInPlaceSite
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
+    *window = window_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override {
+    ++activations;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
+                                             LPRECT position, LPRECT clip,
+                                             LPOLEINPLACEFRAMEINFO info) override {
+    *frame = nullptr;
+    *document = nullptr;
+    *position = kControlPosition;
+    GetClientRect(window_, clip);
+    info->fMDIApp = FALSE;
+    info->hwndFrame = window_;
+    info->haccel = nullptr;
+    info->cAccelEntries = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override {
+    ++deactivations;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
+  // IOleControlSite
+  HRESULT STDMETHODCALLTYPE OnControlInfoChanged() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE LockInPlaceActive(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetExtendedControl(IDispatch** control) override {
+    *control = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE TransformCoords(POINTL*, POINTF*, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*, DWORD) override { return S_FALSE; }
+  HRESULT STDMETHODCALLTYPE OnFocus(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ShowPropertyFrame() override { return E_NOTIMPL; }
+
+ private:
+  HWND window_;
+  LONG references_ = 1;
+};
+
+// What the About-box timer saw.
+struct AboutBoxSeen {
+  HWND dialog = nullptr;
+  HWND owner = nullptr;
+  std::wstring version;
+};
+AboutBoxSeen about_seen;
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (std::wstring(name) == L"#32770" && IsWindowVisible(window)) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_TIMER && wparam == kAboutTimer) {
+    // Runs inside the About box's modal loop, on this thread: read it, then press OK.
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog) {
+      KillTimer(window, kAboutTimer);
+      wchar_t text[64] = {};
+      GetDlgItemTextW(dialog, kAboutVersionId, text, 64);
+      about_seen = {dialog, GetWindow(dialog, GW_OWNER), text};
+      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+HRESULT Invoke(IDispatch* control, DISPID id, WORD flags, std::vector<VARIANT> arguments,
+               VARIANT* result) {
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS parameters{arguments.data(), flags == DISPATCH_PROPERTYPUT ? &named : nullptr,
+                        static_cast<UINT>(arguments.size()),
+                        flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+  EXCEPINFO error{};
+  const HRESULT hr =
+      control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, &error, nullptr);
+  SysFreeString(error.bstrSource);
+  SysFreeString(error.bstrDescription);
+  SysFreeString(error.bstrHelpFile);
+  return hr;
+}
+
+VARIANT Short(short value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I2;
+  v.iVal = value;
+  return v;
+}
+
+long GetLong(IDispatch* control, DISPID id) {
+  VARIANT result;
+  VariantInit(&result);
+  Invoke(control, id, DISPATCH_PROPERTYGET, {}, &result);
+  VARIANT converted;
+  VariantInit(&converted);
+  VariantChangeType(&converted, &result, 0, VT_I4);
+  VariantClear(&result);
+  return converted.lVal;
+}
+
+template <class Interface>
+Interface* Query(IUnknown* object, REFIID iid) {
+  Interface* out = nullptr;
+  object->QueryInterface(iid, reinterpret_cast<void**>(&out));
+  return out;
+}
+
+DWORD Connect(IUnknown* control, REFIID iid, IUnknown* sink) {
+  IConnectionPointContainer* container =
+      Query<IConnectionPointContainer>(control, IID_IConnectionPointContainer);
+  IConnectionPoint* point = nullptr;
+  DWORD cookie = 0;
+  if (container && SUCCEEDED(container->FindConnectionPoint(iid, &point))) {
+    point->Advise(sink, &cookie);
+    point->Release();
+  }
+  if (container) container->Release();
+  return cookie;
+}
+
+int CountPainted(const std::vector<std::uint8_t>& rgb, std::uint8_t background) {
+  int painted = 0;
+  for (std::size_t k = 0; k + 2 < rgb.size(); k += 3) {
+    if (rgb[k] != background || rgb[k + 1] != background || rgb[k + 2] != background) ++painted;
+  }
+  return painted;
+}
+
+// Copies a device context's pixels into top-down RGB.
+std::vector<std::uint8_t> Capture(HDC source, int width, int height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  HDC memory = CreateCompatibleDC(source);
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
+  GdiFlush();
+  std::vector<std::uint8_t> rgb;
+  const int stride = (width * 3 + 3) & ~3;
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* row = static_cast<const std::uint8_t*>(bits) + y * stride;
+    for (int x = 0; x < width; ++x) {
+      rgb.push_back(row[x * 3 + 2]);
+      rgb.push_back(row[x * 3 + 1]);
+      rgb.push_back(row[x * 3]);
+    }
+  }
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  return rgb;
+}
+
+void CheckExtent(IOleObject* object, IViewObject2* view, LONG asked) {
+  SIZEL size{asked, asked};
+  checks.That(object->SetExtent(DVASPECT_CONTENT, &size) == S_OK,
+              "SetExtent " + std::to_string(asked) + " accepted");
+  SIZEL got{};
+  object->GetExtent(DVASPECT_CONTENT, &got);
+  // 880 x 850 twips in HIMETRIC.
+  checks.That(got.cx == 1552 && got.cy == 1499,
+              "after SetExtent " + std::to_string(asked) + " the extent is 1552 x 1499, got " +
+                  std::to_string(got.cx) + " x " + std::to_string(got.cy));
+  SIZEL view_size{};
+  view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &view_size);
+  checks.That(view_size.cx == 1552 && view_size.cy == 1499, "IViewObject2 reports the same extent");
+}
+
+void CheckDrawing(IViewObject2* view) {
+  constexpr int kSize = 64;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, kSize, kSize);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  RECT all{0, 0, kSize, kSize};
+  FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  RECTL bounds{0, 0, kSize, kSize};
+  checks.That(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, memory, &bounds, nullptr,
+                         nullptr, 0) == S_OK,
+              "IViewObject2::Draw succeeds");
+  const int painted = CountPainted(Capture(memory, kSize, kSize), 0xFF);
+  checks.That(painted > kSize * kSize / 2, "Draw painted the logo (" + std::to_string(painted) + " pixels)");
+  checks.That(view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, memory, &bounds, nullptr,
+                         nullptr, 0) == DV_E_DVASPECT,
+              "Draw refuses an aspect it does not have");
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+}
+
+void CheckPersistence(IDispatch* control) {
+  VARIANT nine = Short(9);
+  Invoke(control, 0x68030016, DISPATCH_PROPERTYPUT, {nine}, nullptr);  // Timeout = 9
+  IPersistStreamInit* stream_persist = Query<IPersistStreamInit>(control, IID_IPersistStreamInit);
+  IStream* stream = nullptr;
+  CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+  checks.That(stream_persist && stream_persist->Save(stream, TRUE) == S_OK, "saved into a stream");
+  if (stream_persist) stream_persist->Release();
+  LARGE_INTEGER zero{};
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+
+  CLSID clsid{};
+  CLSIDFromProgID(L"Kestova.Tarvane", &clsid);
+  IDispatch* reloaded = nullptr;
+  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&reloaded));
+  IPersistStreamInit* load = Query<IPersistStreamInit>(reloaded, IID_IPersistStreamInit);
+  checks.That(load && load->Load(stream) == S_OK, "reloaded from the stream");
+  checks.That(GetLong(reloaded, 0x68030016) == 9, "the reloaded control has Timeout 9");
+  if (load) load->Release();
+
+  MemoryBag* bag = new MemoryBag();
+  IPersistPropertyBag* bag_persist = Query<IPersistPropertyBag>(control, IID_IPersistPropertyBag);
+  checks.That(bag_persist && bag_persist->Save(bag, TRUE, TRUE) == S_OK, "saved into a property bag");
+  if (bag_persist) bag_persist->Release();
+  IDispatch* from_bag = nullptr;
+  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&from_bag));
+  IPersistPropertyBag* bag_load = Query<IPersistPropertyBag>(from_bag, IID_IPersistPropertyBag);
+  checks.That(bag_load && bag_load->Load(bag, nullptr) == S_OK, "reloaded from the property bag");
+  checks.That(GetLong(from_bag, 0x68030016) == 9, "the bag-loaded control has Timeout 9");
+  if (bag_load) bag_load->Release();
+  from_bag->Release();
+  bag->Release();
+  reloaded->Release();
+  stream->Release();
+}
+
+void CheckNotificationsAndFrozenEvents(IDispatch* control) {
+  PropertySink* changes = new PropertySink();
+  Connect(control, IID_IPropertyNotifySink, changes);
+  VARIANT value = Short(17);
+  Invoke(control, 0x68030013, DISPATCH_PROPERTYPUT, {value}, nullptr);  // PCNumber = 17
+  checks.That(!changes->changed.empty() && changes->changed.back() == 0x68030013,
+              "OnChanged arrives with PCNumber's DISPID");
+
+  EventSink* events = new EventSink(DIID___Tarvane, false);
+  Connect(control, DIID___Tarvane, events);
+  IOleControl* ole_control = Query<IOleControl>(control, IID_IOleControl);
+  std::vector<VARIANT> read_arguments = {Short(1), Short(0)};  // ReadD(0, 1), reversed
+  VARIANT result;
+  VariantInit(&result);
+  ole_control->FreezeEvents(TRUE);
+  Invoke(control, 0x60030023, DISPATCH_METHOD, read_arguments, &result);
+  checks.That(result.vt == VT_I2 && result.iVal == 1, "ReadD on a closed port is 1 while frozen");
+  checks.That(events->received.empty(), "no MelsecOut while the container froze events");
+  ole_control->FreezeEvents(FALSE);
+  Invoke(control, 0x60030023, DISPATCH_METHOD, read_arguments, &result);
+  checks.That(events->received.size() == 1 && events->received[0] == L"Port not Open",
+              "MelsecOut arrives again after thawing");
+  ole_control->Release();
+  events->Release();
+  changes->Release();
+}
+
+void CheckAboutBox(IDispatch* control, HWND container) {
+  for (int round = 1; round <= 2; ++round) {
+    about_seen = {};
+    SetTimer(container, kAboutTimer, 50, nullptr);
+    const HRESULT hr = Invoke(control, DISPID_ABOUTBOX, DISPATCH_METHOD, {}, nullptr);
+    const std::string what = "About box, round " + std::to_string(round);
+    checks.That(hr == S_OK, what + ": ShowAboutBox returns");
+    checks.That(about_seen.version == L"Version " KESTOVA_VERSION_TEXT_W,
+                what + ": shows \"" + Narrow(about_seen.version) + "\"");
+    checks.That(about_seen.owner == container, what + ": owned by the container's window");
+    checks.That(about_seen.dialog && !IsWindow(about_seen.dialog), what + ": destroyed when closed");
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    std::printf("usage: ole_container SCREENSHOT.png\n");
+    return 2;
+  }
+  if (FAILED(OleInitialize(nullptr))) return 2;
+
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = ContainerProc;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  window_class.lpszClassName = L"KestovaTestContainer";
+  RegisterClassW(&window_class);
+  HWND container = CreateWindowExW(0, window_class.lpszClassName, L"Kestova container test",
+                                   WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 320, 240, nullptr,
+                                   nullptr, window_class.hInstance, nullptr);
+
+  CLSID clsid{};
+  IOleObject* object = nullptr;
+  if (!checks.That(SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &clsid)) &&
+                       SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                                  reinterpret_cast<void**>(&object))),
+                   "the control is created as an OLE object")) {
+    return checks.Finish("");
+  }
+  DWORD status = 0;
+  object->GetMiscStatus(DVASPECT_CONTENT, &status);
+  const DWORD wanted = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE |
+                       OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
+  checks.That((status & wanted) == wanted, "misc status of a small control");
+
+  Site* site = new Site(container);
+  checks.That(object->SetClientSite(site) == S_OK, "SetClientSite");
+  IPersistStreamInit* init = Query<IPersistStreamInit>(object, IID_IPersistStreamInit);
+  checks.That(init && init->InitNew() == S_OK, "InitNew");
+  if (init) init->Release();
+
+  RECT position = kControlPosition;
+  checks.That(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &position) == S_OK,
+              "in-place activation");
+  checks.That(site->activations == 1, "the site heard OnInPlaceActivate");
+  IOleInPlaceObject* in_place = Query<IOleInPlaceObject>(object, IID_IOleInPlaceObject);
+  HWND control_window = nullptr;
+  checks.That(in_place && in_place->GetWindow(&control_window) == S_OK && control_window &&
+                  GetParent(control_window) == container,
+              "the control has a child window in the container");
+  checks.That(object->DoVerb(OLEIVERB_PROPERTIES, nullptr, site, 0, container, &position) ==
+                  OLEOBJ_S_CANNOT_DOVERB_NOW,
+              "the properties verb is declined politely");
+
+  IViewObject2* view = Query<IViewObject2>(object, IID_IViewObject2);
+  CheckExtent(object, view, 100);
+  CheckExtent(object, view, 5000);
+  CheckDrawing(view);
+
+  // The screenshot: the container window with the control in it.
+  UpdateWindow(container);
+  UpdateWindow(control_window);
+  RECT client{};
+  GetClientRect(container, &client);
+  HDC window_dc = GetDC(container);
+  const std::vector<std::uint8_t> shot = Capture(window_dc, client.right, client.bottom);
+  ReleaseDC(container, window_dc);
+  checks.That(kestova::wintest::WritePng(argv[1], client.right, client.bottom, shot),
+              "screenshot written");
+  HDC control_dc = GetDC(control_window);
+  RECT control_rect{};
+  GetClientRect(control_window, &control_rect);
+  const int painted = CountPainted(Capture(control_dc, control_rect.right, control_rect.bottom), 0xFF);
+  ReleaseDC(control_window, control_dc);
+  checks.That(painted > 0, "the control's window shows the logo");
+
+  IDispatch* control = Query<IDispatch>(object, IID_IDispatch);
+  CheckPersistence(control);
+  CheckNotificationsAndFrozenEvents(control);
+  CheckAboutBox(control, container);
+
+  checks.That(object->Close(OLECLOSE_NOSAVE) == S_OK, "Close");
+  checks.That(site->deactivations == 1, "the site heard OnInPlaceDeactivate");
+  object->SetClientSite(nullptr);
+  control->Release();
+  view->Release();
+  if (in_place) in_place->Release();
+  object->Release();
+  site->Release();
+  DestroyWindow(container);
+  OleUninitialize();
+  return checks.Finish("KESTOVA CONTAINER OK");
+}

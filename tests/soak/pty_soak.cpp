@@ -131,7 +131,7 @@ void PtySoak::Run(long calls) {
       observed.error = e.what();
     }
     const auto took = RealClock::now() - started;
-    tally_.longest_call = std::max(tally_.longest_call, std::chrono::nanoseconds(took));
+    tally_.longest_pty_call = std::max(tally_.longest_pty_call, std::chrono::nanoseconds(took));
     observed.events = events_;
     observed.log_lines = log_.NewLines();
     tally_.records_checked += static_cast<long>(observed.log_lines.size());

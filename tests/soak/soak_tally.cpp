@@ -23,7 +23,8 @@ std::string Tally::Summary() const {
          faults_text + ") mismatches=" + std::to_string(mismatches) +
          " log_records_checked=" + std::to_string(records_checked) +
          " boundary_timeouts=" + std::to_string(boundary_timeouts) +
-         " longest_call_ms=" + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(longest_call).count());
+         " longest_call_ms=" + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(longest_call).count()) +
+         " longest_pty_call_ms=" + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(longest_pty_call).count());
 }
 
 std::vector<std::string> Compare(const Expectation& expected, const Observed& observed, const std::string& stamp) {

@@ -19,7 +19,8 @@ struct Tally {
   long mismatches = 0;
   long records_checked = 0;
   long boundary_timeouts = 0;  // real-line calls whose deadline fell on a second boundary
-  std::chrono::nanoseconds longest_call{0};
+  std::chrono::nanoseconds longest_call{0};      // on the test clock (in-memory port)
+  std::chrono::nanoseconds longest_pty_call{0};  // in real time
 
   // Reports one mismatch (the first few in full on standard error).
   void Mismatch(long call, const std::string& what);

@@ -33,6 +33,21 @@ TEST(EchoPeer, AnswersEachWholeRequestEvenWhenItComesInPieces) {
   EXPECT_EQ(client.last_answer(), (Bytes{9, 8, 7}));
 }
 
+TEST(EchoPeer, AnswersTwoRequestsThatArriveInOneWrite) {
+  EchoPeer peer;
+  FloorClient client(peer.slave_path());
+  peer.SetExchange(2, Bytes{7});
+  client.RoundTrip(Bytes{1, 2, 1, 2}, 2);
+  EXPECT_EQ(client.last_answer(), (Bytes{7, 7}));
+}
+
+TEST(FloorClient, ReportsALineThatHungUp) {
+  auto peer = std::make_unique<EchoPeer>();
+  FloorClient client(peer->slave_path());
+  peer.reset();
+  EXPECT_ANY_THROW(client.RoundTrip(Bytes{1, 2, 3}, 1, std::chrono::milliseconds(1000)));
+}
+
 TEST(FloorClient, ReportsAnAnswerThatNeverComes) {
   EchoPeer peer;
   FloorClient client(peer.slave_path());

@@ -11,7 +11,8 @@
 namespace kestova::bench {
 namespace {
 
-constexpr int kWarmUpRuns = 5;
+// Enough exchanges to bring idle cores out of their deep sleep states before measuring.
+constexpr int kWarmUpRuns = 50;
 
 }  // namespace
 

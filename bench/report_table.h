@@ -1,6 +1,7 @@
 #pragma once
-// The one table: every figure beside its baseline and their ratio, then each target with
-// whether this run met it. Markdown, so it can go into the README as printed.
+// The report: one summary table with every headline figure beside its baseline, their
+// ratio, the target and whether this run met it, then one table of detail per item.
+// Markdown, so it can go into the README as printed.
 
 #include <ostream>
 #include <string>

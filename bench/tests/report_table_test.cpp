@@ -80,10 +80,11 @@ TEST(PrintReport, JudgesEveryTargetAgainstItsLimit) {
     std::ostringstream out;
     PrintReport(out, report);
     const std::string text = out.str();
-    const std::string verdict = row.met ? ": met" : ": NOT met";
-    for (const char* start : {"- Pseudo-terminal round trip, ReadD(0, 1)",
-                              "- Pseudo-terminal round trip, ReadD(0, 480)", "- Paced 480-word read",
-                              "- CPU while waiting, all paced rows", "- Codec"}) {
+    const std::string verdict = row.met ? "| met |" : "| NOT met |";
+    for (const char* start : {"| Pseudo-terminal round trip, ReadD(0, 1),",
+                              "| Pseudo-terminal round trip, ReadD(0, 480),",
+                              "| Paced 480-word read at 115200,o,8,1", "| CPU while waiting, all paced rows",
+                              "| CPU while waiting, 115200,o,8,1", "| Codec: read"}) {
       EXPECT_TRUE(EndsWith(Line(text, start), verdict)) << row.what << ": " << Line(text, start);
     }
   }
@@ -96,6 +97,7 @@ TEST(PrintReport, LeavesOutWhatWasNotMeasured) {
   EXPECT_EQ(out.str().find("Codec"), std::string::npos);
   EXPECT_EQ(out.str().find("Pseudo-terminal"), std::string::npos);
   EXPECT_EQ(out.str().find("Paced"), std::string::npos);
+  EXPECT_EQ(out.str().find("CPU"), std::string::npos);
 }
 
 TEST(CpuShare, IsCpuOverWall) {

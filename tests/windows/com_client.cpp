@@ -245,7 +245,7 @@ void CheckDispatchInterface(ITypeInfo* info) {
 }
 
 void CheckEnum(ITypeLib* library, const wchar_t* name,
-               const std::vector<std::pair<std::wstring, long>>& members) {
+               const std::vector<std::pair<std::wstring, long>>& members, bool with_help_strings) {
   ITypeInfo* info = nullptr;
   MEMBERID id = 0;
   USHORT found = 1;
@@ -265,6 +265,10 @@ void CheckEnum(ITypeLib* library, const wchar_t* name,
     VariantChangeType(&value, var->lpvarValue, 0, VT_I4);
     checks.That(MemberName(info, var->memid) == members[k].first && value.lVal == members[k].second,
                 Narrow(name) + " member " + Narrow(members[k].first));
+    if (with_help_strings) {
+      checks.That(HelpString(info, var->memid) == members[k].first,
+                  Narrow(name) + " member " + Narrow(members[k].first) + " has its name as help string");
+    }
     info->ReleaseVarDesc(var);
   }
   info->ReleaseTypeAttr(attributes);
@@ -339,10 +343,11 @@ int CheckTypeLibrary() {
     coclass->Release();
   }
 
-  CheckEnum(library, L"MELSECPLCType", {{L"Q_Fundmental", 0}, {L"Q_HighPerformance", 1}});
+  CheckEnum(library, L"MELSECPLCType", {{L"Q_Fundmental", 0}, {L"Q_HighPerformance", 1}}, true);
   CheckEnum(library, L"KestovaHandshaking",
             {{L"HandshakeNone", 0}, {L"HandshakeXonXoff", 1}, {L"HandshakeRtsCts", 2},
-             {L"HandshakeRtsCtsXonXoff", 3}});
+             {L"HandshakeRtsCtsXonXoff", 3}},
+            false);
   library->Release();
   return checks.Finish("KESTOVA TYPELIB OK");
 }

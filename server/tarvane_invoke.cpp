@@ -292,6 +292,7 @@ HRESULT STDMETHODCALLTYPE DispatchFace::Invoke(DISPID id, REFIID iid, LCID /*lci
                                                EXCEPINFO* excep_info,
                                                UINT* /*argument_error*/) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  const KeepAlive alive(owner_);
   return InvokeGuard(excep_info,
                      [&] { InvokeMember(owner_, id, flags, parameters, result); });
 }

@@ -209,6 +209,19 @@ class TarvaneObject {
   ComPtr<ITypeInfo> dispatch_type_info_;
 };
 
+// Holds a reference for the length of a call: an event handler that drops the host's last
+// reference to the control must not delete it under the running operation.
+class KeepAlive {
+ public:
+  explicit KeepAlive(TarvaneObject& object) : object_(object) { object_.AddRef(); }
+  ~KeepAlive() { object_.Release(); }
+  KeepAlive(const KeepAlive&) = delete;
+  KeepAlive& operator=(const KeepAlive&) = delete;
+
+ private:
+  TarvaneObject& object_;
+};
+
 template <class Interface>
 HRESULT STDMETHODCALLTYPE Face<Interface>::QueryInterface(REFIID iid, void** out) {
   return owner_.QueryInterface(iid, out);

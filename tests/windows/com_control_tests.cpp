@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check.h"
@@ -567,6 +568,64 @@ void ClassInfo(const Control& control) {
   if (safety) safety->Release();
 }
 
+// Drops the host's last reference to the control from inside its event, as a Basic
+// handler doing "Set Plc = Nothing" would.
+class DroppingSink : public EventSink {
+ public:
+  explicit DroppingSink(IDispatch* control) : EventSink(DIID___Tarvane, false), control_(control) {}
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
+                                   DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* error,
+                                   UINT* argument) override {
+    const HRESULT hr = EventSink::Invoke(id, iid, lcid, flags, parameters, result, error, argument);
+    if (control_) {
+      std::exchange(control_, nullptr)->Release();
+      // The control is still running the call that raised this event: it must be alive,
+      // so its module must refuse to unload.
+      using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+      HMODULE module = GetModuleHandleW(L"Kestova.ocx");
+      auto can_unload = reinterpret_cast<CanUnloadNow>(
+          reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+      alive_during_call = can_unload && can_unload() == S_FALSE;
+    }
+    return hr;
+  }
+  bool alive_during_call = false;
+
+ private:
+  IDispatch* control_;
+};
+
+void ReleasedFromItsOwnEvent() {
+  IDispatch* control = CreateControl();  // the one reference, handed to the sink
+  if (!control) return;
+  DroppingSink* sink = new DroppingSink(control);
+  IConnectionPointContainer* container = nullptr;
+  IConnectionPoint* point = nullptr;
+  DWORD cookie = 0;
+  control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+  if (container && SUCCEEDED(container->FindConnectionPoint(DIID___Tarvane, &point))) {
+    point->Advise(sink, &cookie);
+    point->Release();
+  }
+  if (container) container->Release();
+  DISPID read_d = DISPID_UNKNOWN;
+  LPOLESTR name[] = {const_cast<LPOLESTR>(L"ReadD")};
+  control->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &read_d);
+
+  Args args;
+  args.I4(0).I2(1);
+  std::vector<VARIANT> arguments = args.Reversed();
+  DISPPARAMS parameters{arguments.data(), nullptr, 2, 0};
+  Outcome out;
+  // The port is closed: the call raises "Port not Open", whose handler drops the control.
+  out.hr = control->Invoke(read_d, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
+                           &out.result, &out.error, nullptr);
+  checks.That(cookie != 0 && out.hr == S_OK && out.Long() == 1 && sink->received.size() == 1,
+              "a handler that releases the control does not end the call early");
+  checks.That(sink->alive_during_call, "the control outlives the call its handler released it in");
+  sink->Release();
+}
+
 }  // namespace
 
 int RunControlTests(int data_port, int silent_port) {
@@ -581,5 +640,6 @@ int RunControlTests(int data_port, int silent_port) {
   }
   PropertyBagRoundTrip();
   StreamRoundTrip();
+  ReleasedFromItsOwnEvent();
   return checks.Finish("KESTOVA COM CLIENT OK");
 }

@@ -28,7 +28,8 @@ class ForwardingSerialPort : public SerialPort {
   bool WaitForInput(std::chrono::nanoseconds max_wait) override {
     return inner_->WaitForInput(max_wait);
   }
-  void Drain() override { inner_->Drain(); }
+  bool Drain(std::chrono::nanoseconds max_wait) override { return inner_->Drain(max_wait); }
+  void DiscardOutput() override { inner_->DiscardOutput(); }
 
  protected:
   SerialPort& inner() { return *inner_; }

@@ -77,7 +77,8 @@ class StationPort : public kestova::SerialPort {
     host_.now += max_wait;
     return false;
   }
-  void Drain() override {}
+  bool Drain(std::chrono::nanoseconds) override { return true; }
+  void DiscardOutput() override {}
 
   int outputs = 0;
 

@@ -36,7 +36,9 @@ class SerialPort {
   virtual bool PortOpen() const = 0;
   virtual void SetPortOpen(bool open) = 0;
 
-  // Transmits every byte, in order, unchanged. Raises 8012 when closed.
+  // Hands every byte to the line, in order, unchanged, without waiting for a line that
+  // takes nothing (flow control held, a peer that does not read): what cannot go out
+  // yet waits in the port until Drain. Raises 8012 when closed.
   virtual void Output(std::span<const std::uint8_t> bytes) = 0;
 
   // Received bytes waiting that Input has not yet taken. Raises 8012 when closed.
@@ -52,8 +54,12 @@ class SerialPort {
   // Returns whether bytes are waiting. Raises 57 when the device hangs up or fails.
   virtual bool WaitForInput(std::chrono::nanoseconds max_wait) = 0;
 
-  // Returns once every byte handed to Output has left the port.
-  virtual void Drain() = 0;
+  // Waits at most max_wait until every byte handed to Output has left the port. Returns
+  // false when some have not (the line is stalled); they stay queued until DiscardOutput.
+  virtual bool Drain(std::chrono::nanoseconds max_wait) = 0;
+
+  // Drops every byte handed to Output that has not left the port yet.
+  virtual void DiscardOutput() = 0;
 };
 
 }  // namespace kestova

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "link/automation_error.h"
@@ -241,26 +242,18 @@ class TerminalDevice {
     termios actual{};
     if (::tcsetattr(fd_, TCSANOW, &wanted) == 0 && ::tcgetattr(fd_, &actual) == 0 &&
         SameLine(wanted, actual)) {
+      line_ = line;
       return;
     }
     ::tcsetattr(fd_, TCSANOW, &current);
     CannotApply();
   }
 
+  // Writes what the driver takes now; the rest waits in unsent_ for Drain, so a line
+  // that takes nothing never blocks the caller here.
   void Write(std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t written = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (written > 0) {
-        done += static_cast<std::size_t>(written);
-      } else if (written < 0 && errno == EINTR) {
-        continue;
-      } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        WaitUntilWritable();
-      } else {
-        Failed(written < 0 ? SystemReason(errno) : "the device accepted no bytes");
-      }
-    }
+    unsent_.insert(unsent_.end(), bytes.begin(), bytes.end());
+    WriteUnsent();
   }
 
   std::int32_t Waiting() {
@@ -300,12 +293,36 @@ class TerminalDevice {
     }
   }
 
-  void Drain() {
-    int result = 0;
-    do {
-      result = ::tcdrain(fd_);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) Failed(SystemReason(errno));
+  // Sends what is still unsent as the line takes it, then waits for the driver's output
+  // queue to empty: sleeps sized to the characters still queued, never a spin.
+  bool Drain(std::chrono::nanoseconds max_wait) {
+    const SteadyClock::time_point deadline = DeadlineAfter(max_wait);
+    while (!unsent_.empty()) {
+      pollfd entry{fd_, POLLOUT, 0};
+      const int ready = ::poll(&entry, 1, MillisecondsUntil(deadline));
+      if (ready < 0 && errno != EINTR) Failed(SystemReason(errno));
+      if (ready > 0) {
+        if ((entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) Failed("the device hung up");
+        WriteUnsent();
+      }
+      if (!unsent_.empty() && SteadyClock::now() >= deadline) return false;
+    }
+    for (;;) {
+      int queued = 0;
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) Failed(SystemReason(errno));
+      if (queued <= 0) return true;
+      const SteadyClock::time_point now = SteadyClock::now();
+      if (now >= deadline) return false;
+      const auto drain_time = line_.CharacterTime() * queued + std::chrono::milliseconds(1);
+      const auto pause = std::min<SteadyClock::duration>(
+          std::chrono::duration_cast<SteadyClock::duration>(drain_time), deadline - now);
+      std::this_thread::sleep_for(pause);
+    }
+  }
+
+  void DiscardOutput() {
+    unsent_.clear();
+    ::tcflush(fd_, TCOFLUSH);
   }
 
  private:
@@ -356,17 +373,22 @@ class TerminalDevice {
     }
   }
 
-  void WaitUntilWritable() {
-    for (;;) {
-      pollfd entry{fd_, POLLOUT, 0};
-      const int ready = ::poll(&entry, 1, -1);
-      if (ready < 0) {
-        if (errno == EINTR) continue;
-        Failed(SystemReason(errno));
+  // Writes as much of unsent_ as the driver takes without blocking.
+  void WriteUnsent() {
+    std::size_t done = 0;
+    while (done < unsent_.size()) {
+      const ssize_t written = ::write(fd_, unsent_.data() + done, unsent_.size() - done);
+      if (written > 0) {
+        done += static_cast<std::size_t>(written);
+      } else if (written < 0 && errno == EINTR) {
+        continue;
+      } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        break;
+      } else {
+        Failed(written < 0 ? SystemReason(errno) : "the device accepted no bytes");
       }
-      if ((entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) Failed("the device hung up");
-      if ((entry.revents & POLLOUT) != 0) return;
     }
+    unsent_.erase(unsent_.begin(), unsent_.begin() + static_cast<std::ptrdiff_t>(done));
   }
 
   static SteadyClock::time_point DeadlineAfter(std::chrono::nanoseconds max_wait) {
@@ -395,6 +417,8 @@ class TerminalDevice {
   bool exclusive_ = false;
   bool restore_on_close_ = false;
   std::vector<std::uint8_t> received_;
+  std::vector<std::uint8_t> unsent_;
+  LineSettings line_;
 };
 
 PosixSerialPort::PosixSerialPort() = default;
@@ -457,7 +481,11 @@ bool PosixSerialPort::WaitForInput(std::chrono::nanoseconds max_wait) {
   return OpenDevice().WaitForInput(max_wait);
 }
 
-void PosixSerialPort::Drain() { OpenDevice().Drain(); }
+bool PosixSerialPort::Drain(std::chrono::nanoseconds max_wait) {
+  return OpenDevice().Drain(max_wait);
+}
+
+void PosixSerialPort::DiscardOutput() { OpenDevice().DiscardOutput(); }
 
 std::string PosixSerialPort::DevicePath() const {
   if (device_path_) return *device_path_;

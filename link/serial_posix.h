@@ -51,7 +51,8 @@ class PosixSerialPort : public SerialPort {
   void SetInputLen(std::int16_t length) override;
   std::vector<std::uint8_t> Input() override;
   bool WaitForInput(std::chrono::nanoseconds max_wait) override;
-  void Drain() override;
+  bool Drain(std::chrono::nanoseconds max_wait) override;
+  void DiscardOutput() override;
 
  private:
   std::string DevicePath() const;

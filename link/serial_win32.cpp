@@ -15,30 +15,37 @@ constexpr DWORD kWriteSlackMs = 2000;
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0);
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                      size);
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return wide;
 }
 
 BYTE DcbParity(Parity parity) {
   switch (parity) {
-    case Parity::None: return NOPARITY;
-    case Parity::Even: return EVENPARITY;
-    case Parity::Odd: return ODDPARITY;
-    case Parity::Mark: return MARKPARITY;
-    case Parity::Space: return SPACEPARITY;
+    case Parity::None:
+      return NOPARITY;
+    case Parity::Even:
+      return EVENPARITY;
+    case Parity::Odd:
+      return ODDPARITY;
+    case Parity::Mark:
+      return MARKPARITY;
+    case Parity::Space:
+      return SPACEPARITY;
   }
   return NOPARITY;
 }
 
 BYTE DcbStopBits(StopBits stop_bits) {
   switch (stop_bits) {
-    case StopBits::One: return ONESTOPBIT;
-    case StopBits::OnePointFive: return ONE5STOPBITS;
-    case StopBits::Two: return TWOSTOPBITS;
+    case StopBits::One:
+      return ONESTOPBIT;
+    case StopBits::OnePointFive:
+      return ONE5STOPBITS;
+    case StopBits::Two:
+      return TWOSTOPBITS;
   }
   return ONESTOPBIT;
 }
@@ -128,6 +135,7 @@ void Win32SerialPort::SetPortOpen(bool open) {
   CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
   taken_early_.clear();
+  output_stalled_ = false;
 }
 
 std::wstring Win32SerialPort::DevicePath() const {
@@ -224,8 +232,14 @@ void Win32SerialPort::Output(std::span<const std::uint8_t> bytes) {
   while (sent < bytes.size()) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(bytes.size() - sent);
-    if (!WriteFile(handle, bytes.data() + sent, chunk, &written, nullptr) || written == 0) {
+    if (!WriteFile(handle, bytes.data() + sent, chunk, &written, nullptr)) {
       throw AutomationError(ErrorNumber::DeviceIo);
+    }
+    if (written == 0) {
+      // The write time-out passed with the line taking nothing: flow control is held.
+      // Drain reports it; the caller decides what becomes of the frame.
+      output_stalled_ = true;
+      return;
     }
     sent += written;
   }
@@ -266,13 +280,38 @@ bool Win32SerialPort::WaitForInput(std::chrono::nanoseconds max_wait) {
   return true;
 }
 
-void Win32SerialPort::Drain() {
-  if (!FlushFileBuffers(RequireOpen())) throw AutomationError(ErrorNumber::DeviceIo);
+DWORD Win32SerialPort::DriverOutQueueCount() {
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(RequireOpen(), &errors, &status)) {
+    throw AutomationError(ErrorNumber::DeviceIo);
+  }
+  return status.cbOutQue;
 }
 
-std::unique_ptr<SerialPort> MakePlatformSerialPort() {
-  return std::make_unique<Win32SerialPort>();
+bool Win32SerialPort::Drain(std::chrono::nanoseconds max_wait) {
+  RequireOpen();
+  if (output_stalled_) return false;
+  // Writes are synchronous, so the queue is normally empty already; otherwise sleep for
+  // the characters still queued, never spin.
+  const auto deadline = std::chrono::steady_clock::now() + max_wait;
+  for (;;) {
+    const DWORD queued = DriverOutQueueCount();
+    if (queued == 0) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    const auto pause = std::min<std::chrono::nanoseconds>(
+        line_.CharacterTime() * queued + std::chrono::milliseconds(1), deadline - now);
+    Sleep(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(pause).count()));
+  }
 }
+
+void Win32SerialPort::DiscardOutput() {
+  PurgeComm(RequireOpen(), PURGE_TXABORT | PURGE_TXCLEAR);
+  output_stalled_ = false;
+}
+
+std::unique_ptr<SerialPort> MakePlatformSerialPort() { return std::make_unique<Win32SerialPort>(); }
 
 std::unique_ptr<SerialPort> MakePlatformSerialPort(const std::string& device_path) {
   return std::make_unique<Win32SerialPort>(device_path);

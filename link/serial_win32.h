@@ -1,7 +1,8 @@
 #pragma once
 // The serial port over the Win32 communications API. Port n opens \\.\COMn (the form that
 // works for every port number). Waits block in the kernel through COMMTIMEOUTS that make
-// ReadFile return on the first byte or at the deadline; nothing spins.
+// ReadFile return on the first byte or at the deadline, and WriteFile return with what the
+// line took by its deadline; nothing spins.
 
 #include <windows.h>
 
@@ -47,7 +48,8 @@ class Win32SerialPort : public SerialPort {
   void SetInputLen(std::int16_t length) override;
   std::vector<std::uint8_t> Input() override;
   bool WaitForInput(std::chrono::nanoseconds max_wait) override;
-  void Drain() override;
+  bool Drain(std::chrono::nanoseconds max_wait) override;
+  void DiscardOutput() override;
 
  private:
   std::wstring DevicePath() const;
@@ -56,6 +58,7 @@ class Win32SerialPort : public SerialPort {
   void SetReadTimeouts(DWORD total_constant_ms);
   HANDLE RequireOpen() const;
   DWORD DriverQueueCount();
+  DWORD DriverOutQueueCount();
   void ReadAvailable(std::size_t limit, std::vector<std::uint8_t>& into);
 
   std::optional<std::string> device_path_;
@@ -68,6 +71,8 @@ class Win32SerialPort : public SerialPort {
   // A wait takes the first byte out of the driver to learn that one arrived; it is held
   // here and handed out first by Input.
   std::vector<std::uint8_t> taken_early_;
+  // Set when a write timed out with bytes not taken: the line is stalled.
+  bool output_stalled_ = false;
   std::optional<DWORD> armed_constant_ms_;
 };
 

@@ -30,6 +30,8 @@ class Exchange {
   std::int16_t Run();
 
  private:
+  void MarkStart();
+  nanoseconds CharacterTime() const;
   void DropStaleInput();
   void TakeInput(AnswerReader& reader);
   std::int16_t TimedOut(const AnswerReader& reader, MonotonicTime now);
@@ -60,14 +62,17 @@ std::int16_t Exchange::Run() {
   port.SetInputLen(0);
   DropStaleInput();
   env_.line_unsettled = true;  // until a well-formed answer proves the line is in step
+  MarkStart();
   port.Output(frame_.bytes);
   // The clock starts once the frame has left the port: a long frame on a slow line
-  // must not eat into the PLC's time to answer.
-  port.Drain();
-  start_ = env_.clock.MonotonicNow();
-  const LocalDateTime start_local = env_.clock.LocalNow();
-  start_stamp_ = TimestampText(start_local);
-  start_fraction_ = nanoseconds(start_local.nanosecond);
+  // must not eat into the PLC's time to answer. A line that does not take the frame in
+  // twice its wire time and a second (flow control held, a peer that does not read) is
+  // a time-out too, counted from the send.
+  if (!port.Drain(2 * CharacterTime() * static_cast<std::int64_t>(frame_.bytes.size()) + seconds(1))) {
+    port.DiscardOutput();
+    return TimedOut(AnswerReader(settings_.sum_check, 0), env_.clock.MonotonicNow());
+  }
+  MarkStart();
 
   // Whole-second arithmetic on the wall clock's second boundaries, measured on the
   // monotonic clock: the wait ends after Timeout + 1 - f seconds, f being the fraction
@@ -109,6 +114,22 @@ std::int16_t Exchange::Run() {
   return 0;
 }
 
+void Exchange::MarkStart() {
+  start_ = env_.clock.MonotonicNow();
+  const LocalDateTime start_local = env_.clock.LocalNow();
+  start_stamp_ = TimestampText(start_local);
+  start_fraction_ = nanoseconds(start_local.nanosecond);
+}
+
+nanoseconds Exchange::CharacterTime() const {
+  try {
+    return ParseLineSettings(env_.port.Settings()).CharacterTime();
+  } catch (const std::exception&) {
+    // A settings text the port accepted but we cannot read: assume a slow line.
+    return ParseLineSettings("1200,n,8,1").CharacterTime();
+  }
+}
+
 void Exchange::DropStaleInput() {
   SerialPort& port = env_.port;
   if (!env_.line_unsettled) {
@@ -117,12 +138,7 @@ void Exchange::DropStaleInput() {
   }
   // The last exchange ended without a good answer, so its answer may still be on its
   // way: wait for the line to go quiet, so that late answer is not taken as ours.
-  nanoseconds quiet = kQuietFloor;
-  try {
-    quiet = std::max(quiet, ParseLineSettings(port.Settings()).CharacterTime() * kQuietCharacters);
-  } catch (const std::exception&) {
-    // A settings text the port accepted but we cannot read: keep the floor.
-  }
+  const nanoseconds quiet = std::max(kQuietFloor, CharacterTime() * kQuietCharacters);
   const MonotonicTime limit = env_.clock.MonotonicNow() + kQuietLimit;
   for (;;) {
     DiscardInput();

@@ -230,10 +230,30 @@ TEST_F(ExchangeTest, ALateAnswerIsNeverTakenByTheNextCall) {
 }
 
 TEST_F(ExchangeTest, TheClockStartsWhenTheFrameHasLeftThePort) {
-  // A long frame on a slow line: 4 s to transmit, answer 0.5 s after that.
-  port_.SetTransmitTime(4s);
-  AnswerWith(Answer(0, {}, false), 4500ms);
-  EXPECT_EQ(Run(WriteSpec()), 0);
+  // A 480-word block write at 2400 baud: about 1000 bytes, 4.2 s on the line, longer than
+  // the whole Timeout of 3; the answer comes 0.5 s after the frame has left.
+  port_.SetSettings("2400,n,8,1");
+  ExchangeSpec spec = WriteSpec();
+  spec.build_request = [] {
+    Request request{0, 0x1401, 0, Bytes("00 00 00 A8 E0 01")};
+    request.data.resize(request.data.size() + 960, 0x01);
+    return request;
+  };
+  port_.SetTransmitTime(4200ms);
+  AnswerWith(Answer(0, {}, false), 4700ms);
+  EXPECT_EQ(Run(spec), 0);
+}
+
+TEST_F(ExchangeTest, AFrameThatNeverLeavesIsATimeOutCountedFromTheSend) {
+  // 26 bytes at 9600 baud take 27 ms; the line gives up after twice that and a second.
+  port_.SetTransmitTime(1h);
+  const auto start = host_.MonotonicNow();
+  EXPECT_EQ(Run(WriteSpec()), 1);
+  EXPECT_EQ(host_.MonotonicNow() - start, 2 * 26 * 1041666ns + 1s);
+  EXPECT_EQ(port_.discarded_outputs(), 1);
+  EXPECT_EQ(host_.events, std::vector<std::string>{"TimeOut"});
+  EXPECT_EQ(host_.LogLines("20100601.CEL").at(0).substr(0, 43), "2010-06-01 10:20:30WriteSingleWord Time Out");
+  EXPECT_TRUE(unsettled_);
 }
 
 TEST_F(ExchangeTest, AVanishedDeviceRaisesInsteadOfHanging) {

@@ -68,12 +68,24 @@ TEST_F(PosixSerialPortTest, CarriesEveryByteBothWays) {
     {
       std::jthread far_end([&] { at_far_end = pty_.ReadFromMaster(bytes.size(), 5s); });
       port_->Output(bytes);
-      port_->Drain();
+      EXPECT_TRUE(port_->Drain(5s));
     }
     EXPECT_EQ(at_far_end, bytes);
     pty_.WriteToMaster(bytes);
     EXPECT_EQ(testing::ReadFromPort(*port_, bytes.size(), 5s), bytes);
   }
+}
+
+TEST_F(PosixSerialPortTest, AStalledLineNeverBlocksOutputAndDrainGivesUpAtItsDeadline) {
+  Open();
+  // Nobody reads the master: the line's buffers fill and then take nothing.
+  const Bytes frame = Counting(2000);
+  for (int k = 0; k < 64; ++k) port_->Output(frame);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(port_->Drain(200ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+  port_->DiscardOutput();
+  EXPECT_TRUE(port_->Drain(1s));
 }
 
 TEST_F(PosixSerialPortTest, InputLenBoundsEachTakeAndCountsIncludeBytesAlreadyRead) {
@@ -156,7 +168,8 @@ TEST_F(PosixSerialPortTest, ClosedPort) {
       {"InBufferCount", [&] { port_->InBufferCount(); }},
       {"Input", [&] { port_->Input(); }},
       {"WaitForInput", [&] { port_->WaitForInput(1ms); }},
-      {"Drain", [&] { port_->Drain(); }},
+      {"Drain", [&] { port_->Drain(1ms); }},
+      {"DiscardOutput", [&] { port_->DiscardOutput(); }},
   };
   for (const auto& [name, action] : traffic) {
     EXPECT_EQ(RaisedNumber(action), 8012) << name;

@@ -90,9 +90,10 @@ bool MemoryPort::WaitForInput(std::chrono::nanoseconds max_wait) {
   return false;
 }
 
-void MemoryPort::Drain() {
+bool MemoryPort::Drain(std::chrono::nanoseconds max_wait) {
   RequireOpen();
-  host_.Advance(transmit_time_);
+  host_.Advance(std::min(transmit_time_, max_wait));
+  return transmit_time_ <= max_wait;
 }
 
 }  // namespace kestova::testing

@@ -23,7 +23,8 @@ class MemoryPort : public SerialPort {
   // Bytes that arrive `after` from now on the test clock.
   void Deliver(std::vector<std::uint8_t> bytes, std::chrono::nanoseconds after = {});
   void SetResponder(Responder responder) { responder_ = std::move(responder); }
-  // How long Drain takes (the frame's transmission), moved on the test clock.
+  // How long Drain takes (the frame's transmission), moved on the test clock; longer
+  // than Drain's budget is a stalled line.
   void SetTransmitTime(std::chrono::nanoseconds time) { transmit_time_ = time; }
   // The next wait raises Device I/O error (57), as a vanished device does.
   void HangUp() { hung_up_ = true; }
@@ -46,7 +47,9 @@ class MemoryPort : public SerialPort {
   void SetInputLen(std::int16_t length) override { input_len_ = length; }
   std::vector<std::uint8_t> Input() override;
   bool WaitForInput(std::chrono::nanoseconds max_wait) override;
-  void Drain() override;
+  bool Drain(std::chrono::nanoseconds max_wait) override;
+  void DiscardOutput() override { discarded_outputs_++; }
+  int discarded_outputs() const { return discarded_outputs_; }
 
  private:
   struct Arrival {
@@ -63,6 +66,7 @@ class MemoryPort : public SerialPort {
   std::vector<std::vector<std::uint8_t>> outputs_;
   std::chrono::nanoseconds transmit_time_{};
   bool hung_up_ = false;
+  int discarded_outputs_ = 0;
   std::optional<int> fail_open_;
 
   std::int16_t comm_port_ = 1;

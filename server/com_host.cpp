@@ -72,7 +72,12 @@ void ComHost::ShowAboutBox(const std::string& version_line) {
 LocalDateTime ComHost::LocalNow() {
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+  return {now.wYear,
+          now.wMonth,
+          now.wDay,
+          now.wHour,
+          now.wMinute,
+          now.wSecond,
           static_cast<std::int64_t>(now.wMilliseconds) * 1'000'000};
 }
 

@@ -35,8 +35,8 @@ HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionInterface(IID* iid) {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionPointContainer(
-    IConnectionPointContainer** out) {
+HRESULT STDMETHODCALLTYPE
+ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** out) {
   if (!out) return E_POINTER;
   *out = &container_;
   container_.AddRef();

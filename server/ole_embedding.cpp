@@ -18,9 +18,7 @@ constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE
                               OLEMISC_INSIDEOUT | OLEMISC_ACTIVATEWHENVISIBLE |
                               OLEMISC_SETCLIENTSITEFIRST;
 
-LONG TwipsToHimetric(std::int32_t twips) {
-  return MulDiv(twips, kHimetricPerInch, kTwipsPerInch);
-}
+LONG TwipsToHimetric(std::int32_t twips) { return MulDiv(twips, kHimetricPerInch, kTwipsPerInch); }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_PAINT) {
@@ -126,9 +124,9 @@ HRESULT Embedding::ActivateInPlace(IOleClientSite* active_site) {
   const int width = MulDiv(extent.cx, GetDeviceCaps(screen, LOGPIXELSX), kHimetricPerInch);
   const int height = MulDiv(extent.cy, GetDeviceCaps(screen, LOGPIXELSY), kHimetricPerInch);
   ReleaseDC(nullptr, screen);
-  window_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
-                            position.left, position.top, width, height, parent, nullptr,
-                            Module::Instance(), nullptr);
+  window_ =
+      CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, position.left,
+                      position.top, width, height, parent, nullptr, Module::Instance(), nullptr);
   if (!window_) {
     in_place->OnInPlaceDeactivate();
     return HRESULT_FROM_WIN32(GetLastError());
@@ -214,8 +212,8 @@ HRESULT STDMETHODCALLTYPE OleObjectFace::GetClipboardData(DWORD, IDataObject** d
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE OleObjectFace::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site,
-                                                LONG, HWND, LPCRECT) {
+HRESULT STDMETHODCALLTYPE OleObjectFace::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site, LONG,
+                                                HWND, LPCRECT) {
   switch (verb) {
     case OLEIVERB_PRIMARY:
     case OLEIVERB_SHOW:
@@ -261,9 +259,8 @@ HRESULT STDMETHODCALLTYPE OleObjectFace::SetExtent(DWORD aspect, SIZEL* size) {
   if (!size) return E_POINTER;
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
   // The control answers every resize by taking its fixed size again.
-  return Guard([&] {
-    owner_.Control().Resize(HimetricToTwips(size->cx), HimetricToTwips(size->cy));
-  });
+  return Guard(
+      [&] { owner_.Control().Resize(HimetricToTwips(size->cx), HimetricToTwips(size->cy)); });
 }
 
 HRESULT STDMETHODCALLTYPE OleObjectFace::GetExtent(DWORD aspect, SIZEL* size) {
@@ -293,8 +290,7 @@ HRESULT STDMETHODCALLTYPE OleObjectFace::EnumAdvise(IEnumSTATDATA** advise) {
   if (!advise) return E_POINTER;
   *advise = nullptr;
   HRESULT hr = S_OK;
-  const HRESULT guarded =
-      Guard([&] { hr = owner_.embedding().AdviseHolder().EnumAdvise(advise); });
+  const HRESULT guarded = Guard([&] { hr = owner_.embedding().AdviseHolder().EnumAdvise(advise); });
   return FAILED(guarded) ? guarded : hr;
 }
 
@@ -380,14 +376,11 @@ HRESULT STDMETHODCALLTYPE ViewObjectFace::GetColorSet(DWORD, LONG, void*, DVTARG
   return S_FALSE;  // the logo needs no palette of its own
 }
 
-HRESULT STDMETHODCALLTYPE ViewObjectFace::Freeze(DWORD, LONG, void*, DWORD*) {
-  return E_NOTIMPL;
-}
+HRESULT STDMETHODCALLTYPE ViewObjectFace::Freeze(DWORD, LONG, void*, DWORD*) { return E_NOTIMPL; }
 
 HRESULT STDMETHODCALLTYPE ViewObjectFace::Unfreeze(DWORD) { return E_NOTIMPL; }
 
-HRESULT STDMETHODCALLTYPE ViewObjectFace::SetAdvise(DWORD aspects, DWORD flags,
-                                                    IAdviseSink* sink) {
+HRESULT STDMETHODCALLTYPE ViewObjectFace::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
   Embedding& embedding = owner_.embedding();
   embedding.view_sink = ComPtr<IAdviseSink>::Share(sink);
   embedding.view_aspects = aspects;

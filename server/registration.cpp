@@ -42,8 +42,8 @@ std::wstring GuidText(REFGUID guid) {
 class RegistryKey {
  public:
   RegistryKey(HKEY parent, const std::wstring& path) {
-    const LONG status = RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0,
-                                        KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+    const LONG status = RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                                        nullptr, &key_, nullptr);
     if (status != ERROR_SUCCESS) throw ComFailure(HRESULT_FROM_WIN32(status));
   }
   ~RegistryKey() { RegCloseKey(key_); }

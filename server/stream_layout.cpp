@@ -87,9 +87,12 @@ Variant ReadValue(Reader& in) {
       if (flag > 1) throw StreamFormatError("saved Boolean is neither 0 nor 1");
       return flag == 1;
     }
-    case ValueType::Integer: return static_cast<std::int16_t>(in.U16());
-    case ValueType::Long: return static_cast<std::int32_t>(in.U32());
-    case ValueType::String: return in.Text(in.U16());
+    case ValueType::Integer:
+      return static_cast<std::int16_t>(in.U16());
+    case ValueType::Long:
+      return static_cast<std::int32_t>(in.U32());
+    case ValueType::String:
+      return in.Text(in.U16());
   }
   throw StreamFormatError("unknown saved value type");
 }

@@ -29,10 +29,14 @@ struct Member {
 };
 
 constexpr std::array<Member<BooleanGetter>, 9> kBooleanGetters = {{
-    {PropertyId(0x10), &Tarvane::PLCX},  {PropertyId(0x0F), &Tarvane::PLCY},
-    {PropertyId(0x0E), &Tarvane::PLCM},  {PropertyId(0x0D), &Tarvane::PLCB},
-    {PropertyId(0x06), &Tarvane::PLCSM}, {PropertyId(0x04), &Tarvane::PLCSB},
-    {PropertyId(0x02), &Tarvane::PLCL},  {PropertyId(0x01), &Tarvane::PLCF},
+    {PropertyId(0x10), &Tarvane::PLCX},
+    {PropertyId(0x0F), &Tarvane::PLCY},
+    {PropertyId(0x0E), &Tarvane::PLCM},
+    {PropertyId(0x0D), &Tarvane::PLCB},
+    {PropertyId(0x06), &Tarvane::PLCSM},
+    {PropertyId(0x04), &Tarvane::PLCSB},
+    {PropertyId(0x02), &Tarvane::PLCL},
+    {PropertyId(0x01), &Tarvane::PLCF},
     {PropertyId(0x00), &Tarvane::PLCS},
 }};
 
@@ -45,22 +49,34 @@ constexpr std::array<Member<IntegerGetter>, 5> kIntegerGetters = {{
 }};
 
 constexpr std::array<Member<BatchRead>, 13> kBatchReads = {{
-    {MethodId(0x1B), &Tarvane::ReadX},  {MethodId(0x1C), &Tarvane::ReadY},
-    {MethodId(0x1D), &Tarvane::ReadB},  {MethodId(0x1E), &Tarvane::ReadSB},
-    {MethodId(0x1F), &Tarvane::ReadSM}, {MethodId(0x20), &Tarvane::ReadL},
-    {MethodId(0x21), &Tarvane::ReadF},  {MethodId(0x22), &Tarvane::ReadS},
-    {MethodId(0x23), &Tarvane::ReadD},  {MethodId(0x24), &Tarvane::ReadSD},
-    {MethodId(0x25), &Tarvane::ReadW},  {MethodId(0x26), &Tarvane::ReadSW},
+    {MethodId(0x1B), &Tarvane::ReadX},
+    {MethodId(0x1C), &Tarvane::ReadY},
+    {MethodId(0x1D), &Tarvane::ReadB},
+    {MethodId(0x1E), &Tarvane::ReadSB},
+    {MethodId(0x1F), &Tarvane::ReadSM},
+    {MethodId(0x20), &Tarvane::ReadL},
+    {MethodId(0x21), &Tarvane::ReadF},
+    {MethodId(0x22), &Tarvane::ReadS},
+    {MethodId(0x23), &Tarvane::ReadD},
+    {MethodId(0x24), &Tarvane::ReadSD},
+    {MethodId(0x25), &Tarvane::ReadW},
+    {MethodId(0x26), &Tarvane::ReadSW},
     {MethodId(0x27), &Tarvane::ReadZR},
 }};
 
 constexpr std::array<Member<BitWrite>, 12> kBitWrites = {{
-    {MethodId(0x28), &Tarvane::SetM},   {MethodId(0x29), &Tarvane::SetY},
-    {MethodId(0x2A), &Tarvane::SetB},   {MethodId(0x2B), &Tarvane::SetL},
-    {MethodId(0x2C), &Tarvane::SetF},   {MethodId(0x2D), &Tarvane::SetS},
-    {MethodId(0x2E), &Tarvane::ResetY}, {MethodId(0x2F), &Tarvane::ResetM},
-    {MethodId(0x30), &Tarvane::ResetB}, {MethodId(0x31), &Tarvane::ResetL},
-    {MethodId(0x32), &Tarvane::ResetF}, {MethodId(0x33), &Tarvane::ResetS},
+    {MethodId(0x28), &Tarvane::SetM},
+    {MethodId(0x29), &Tarvane::SetY},
+    {MethodId(0x2A), &Tarvane::SetB},
+    {MethodId(0x2B), &Tarvane::SetL},
+    {MethodId(0x2C), &Tarvane::SetF},
+    {MethodId(0x2D), &Tarvane::SetS},
+    {MethodId(0x2E), &Tarvane::ResetY},
+    {MethodId(0x2F), &Tarvane::ResetM},
+    {MethodId(0x30), &Tarvane::ResetB},
+    {MethodId(0x31), &Tarvane::ResetL},
+    {MethodId(0x32), &Tarvane::ResetF},
+    {MethodId(0x33), &Tarvane::ResetS},
 }};
 
 constexpr std::array<Member<WordWrite>, 3> kWordWrites = {{
@@ -289,12 +305,10 @@ HRESULT STDMETHODCALLTYPE DispatchFace::GetIDsOfNames(REFIID iid, LPOLESTR* name
 
 HRESULT STDMETHODCALLTYPE DispatchFace::Invoke(DISPID id, REFIID iid, LCID /*lcid*/, WORD flags,
                                                DISPPARAMS* parameters, VARIANT* result,
-                                               EXCEPINFO* excep_info,
-                                               UINT* /*argument_error*/) {
+                                               EXCEPINFO* excep_info, UINT* /*argument_error*/) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   const KeepAlive alive(owner_);
-  return InvokeGuard(excep_info,
-                     [&] { InvokeMember(owner_, id, flags, parameters, result); });
+  return InvokeGuard(excep_info, [&] { InvokeMember(owner_, id, flags, parameters, result); });
 }
 
 }  // namespace kestova::server

@@ -48,7 +48,8 @@ std::vector<std::uint8_t> SavedBytes(TarvaneObject& object, bool clear_dirty) {
 // ---- the record ----------------------------------------------------------------------
 
 TarvaneObject::TarvaneObject()
-    : events_(*static_cast<IUnknown*>(static_cast<_Tarvane*>(&dispatch_)), container_, DIID___Tarvane, true),
+    : events_(*static_cast<IUnknown*>(static_cast<_Tarvane*>(&dispatch_)), container_,
+              DIID___Tarvane, true),
       property_notify_(*static_cast<IUnknown*>(static_cast<_Tarvane*>(&dispatch_)), container_,
                        IID_IPropertyNotifySink, false),
       host_(events_, property_notify_, dirty_),
@@ -146,8 +147,7 @@ void TarvaneObject::Save(PropertyBag& bag, bool clear_dirty) {
 
 ITypeLib& TarvaneObject::TypeLibrary() {
   if (!type_library_) {
-    const HRESULT hr =
-        LoadTypeLibEx(Module::File().c_str(), REGKIND_NONE, type_library_.Receive());
+    const HRESULT hr = LoadTypeLibEx(Module::File().c_str(), REGKIND_NONE, type_library_.Receive());
     if (FAILED(hr)) throw ComFailure(hr);
   }
   return *type_library_.get();
@@ -156,8 +156,7 @@ ITypeLib& TarvaneObject::TypeLibrary() {
 ITypeInfo& TarvaneObject::DispatchTypeInfo() {
   if (!dispatch_type_info_) {
     // A dual interface is found as its dispatch face; that is the one IDispatch describes.
-    const HRESULT hr =
-        TypeLibrary().GetTypeInfoOfGuid(IID__Tarvane, dispatch_type_info_.Receive());
+    const HRESULT hr = TypeLibrary().GetTypeInfoOfGuid(IID__Tarvane, dispatch_type_info_.Receive());
     if (FAILED(hr)) throw ComFailure(hr);
   }
   return *dispatch_type_info_.get();

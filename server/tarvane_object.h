@@ -32,8 +32,8 @@ class DispatchFace : public Face<_Tarvane> {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
                                           DISPID* ids) override;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
-                                   DISPPARAMS* parameters, VARIANT* result,
-                                   EXCEPINFO* excep_info, UINT* argument_error) override;
+                                   DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* excep_info,
+                                   UINT* argument_error) override;
   // Configuration properties
   HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* value) override;
   HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL value) override;

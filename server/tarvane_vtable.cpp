@@ -362,7 +362,7 @@ HRESULT STDMETHODCALLTYPE DispatchFace::WriteZR(LONG* address, short* value, sho
   return Produce(owner_, result, [&] { return owner_.Control().WriteZR(*address, *value); });
 }
 HRESULT STDMETHODCALLTYPE DispatchFace::WriteBlock(BSTR* device, short* points, SAFEARRAY** data,
-                                                  short* result) {
+                                                   short* result) {
   if (!device || !points || !data) return E_POINTER;
   return Produce(owner_, result, [&] {
     const IntegerArrayArgument array(*data);

@@ -18,8 +18,8 @@ std::string Narrow(std::wstring_view utf16) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), narrow.data(),
-                      size, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), narrow.data(), size,
+                      nullptr, nullptr);
   return narrow;
 }
 

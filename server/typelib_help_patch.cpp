@@ -24,13 +24,15 @@ class Image {
   std::int32_t Int(std::size_t offset) const {
     Need(offset, 4);
     std::uint32_t value = 0;
-    for (int k = 3; k >= 0; --k) value = (value << 8) | bytes_[offset + static_cast<std::size_t>(k)];
+    for (int k = 3; k >= 0; --k)
+      value = (value << 8) | bytes_[offset + static_cast<std::size_t>(k)];
     return static_cast<std::int32_t>(value);
   }
   void SetInt(std::size_t offset, std::int32_t value) {
     Need(offset, 4);
     const auto bits = static_cast<std::uint32_t>(value);
-    for (std::size_t k = 0; k < 4; ++k) bytes_[offset + k] = static_cast<std::uint8_t>(bits >> (8 * k));
+    for (std::size_t k = 0; k < 4; ++k)
+      bytes_[offset + k] = static_cast<std::uint8_t>(bits >> (8 * k));
   }
   std::uint8_t Byte(std::size_t offset) const {
     Need(offset, 1);
@@ -81,14 +83,21 @@ std::vector<std::uint8_t> AddEnumMemberHelpStrings(const std::vector<std::uint8_
   const std::size_t type_offsets = directory;
   directory += 4 * static_cast<std::size_t>(type_count);
   in.Need(directory, 16 * kSegmentCount);
-  auto segment_offset = [&](int segment) { return in.Int(directory + 16 * static_cast<std::size_t>(segment)); };
-  auto segment_length = [&](int segment) { return in.Int(directory + 16 * static_cast<std::size_t>(segment) + 4); };
-  if (segment_offset(0) < 0 || segment_offset(kNameSegment) < 0 || segment_offset(kStringSegment) < 0) {
+  auto segment_offset = [&](int segment) {
+    return in.Int(directory + 16 * static_cast<std::size_t>(segment));
+  };
+  auto segment_length = [&](int segment) {
+    return in.Int(directory + 16 * static_cast<std::size_t>(segment) + 4);
+  };
+  if (segment_offset(0) < 0 || segment_offset(kNameSegment) < 0 ||
+      segment_offset(kStringSegment) < 0) {
     throw TypeLibraryFormatError("missing type library segment");
   }
   for (int segment = 0; segment < kSegmentCount; ++segment) {
     const std::int32_t offset = segment_offset(segment);
-    if (offset >= 0) in.Need(static_cast<std::size_t>(offset), static_cast<std::size_t>(std::max(segment_length(segment), 0)));
+    if (offset >= 0)
+      in.Need(static_cast<std::size_t>(offset),
+              static_cast<std::size_t>(std::max(segment_length(segment), 0)));
   }
   const auto type_segment = static_cast<std::size_t>(segment_offset(0));
   const auto name_segment = static_cast<std::size_t>(segment_offset(kNameSegment));
@@ -97,13 +106,15 @@ std::vector<std::uint8_t> AddEnumMemberHelpStrings(const std::vector<std::uint8_
   std::size_t type_info = 0;
   bool found = false;
   for (std::int32_t k = 0; k < type_count && !found; ++k) {
-    const std::size_t info = type_segment + in.Offset(type_offsets + 4 * static_cast<std::size_t>(k));
+    const std::size_t info =
+        type_segment + in.Offset(type_offsets + 4 * static_cast<std::size_t>(k));
     in.Need(info, kTypeInfoSize);
     const std::size_t name = name_segment + in.Offset(info + 0x34);
     const std::size_t length = in.Byte(name + 8);
     in.Need(name + 12, length);
     if (length == type_name.size() &&
-        std::equal(type_name.begin(), type_name.end(), library.begin() + static_cast<std::ptrdiff_t>(name + 12))) {
+        std::equal(type_name.begin(), type_name.end(),
+                   library.begin() + static_cast<std::ptrdiff_t>(name + 12))) {
       type_info = info;
       found = true;
     }
@@ -150,7 +161,8 @@ std::vector<std::uint8_t> AddEnumMemberHelpStrings(const std::vector<std::uint8_
 
   // Assemble: everything up to the string segment's end, the new strings, everything up to
   // the member block's records, the grown records, the rest.
-  std::vector<std::uint8_t> out(library.begin(), library.begin() + static_cast<std::ptrdiff_t>(string_end));
+  std::vector<std::uint8_t> out(library.begin(),
+                                library.begin() + static_cast<std::ptrdiff_t>(string_end));
   out.insert(out.end(), added_strings.begin(), added_strings.end());
   if (block < string_end) throw TypeLibraryFormatError("member block inside the segments");
   out.insert(out.end(), library.begin() + static_cast<std::ptrdiff_t>(string_end),
@@ -160,8 +172,9 @@ std::vector<std::uint8_t> AddEnumMemberHelpStrings(const std::vector<std::uint8_
   for (std::size_t k = 0; k < variables; ++k) {
     const std::size_t record = records + in.Offset(offsets_array + 4 * k);
     new_record_offsets.push_back(static_cast<std::int32_t>(position));
-    std::vector<std::uint8_t> rewritten(library.begin() + static_cast<std::ptrdiff_t>(record),
-                                        library.begin() + static_cast<std::ptrdiff_t>(record + kPlainVarRecord));
+    std::vector<std::uint8_t> rewritten(
+        library.begin() + static_cast<std::ptrdiff_t>(record),
+        library.begin() + static_cast<std::ptrdiff_t>(record + kPlainVarRecord));
     rewritten[0] = static_cast<std::uint8_t>(kPlainVarRecord + kOptionalFields);
     Image fields(std::vector<std::uint8_t>(kOptionalFields, 0));
     fields.SetInt(4, help_offsets[k]);  // help context 0, then the help string
@@ -182,15 +195,18 @@ std::vector<std::uint8_t> AddEnumMemberHelpStrings(const std::vector<std::uint8_
   }
   // Offsets behind the insertions move: segments after the strings, member blocks after
   // the strings, and after this block's records too.
-  result.SetInt(directory + 16 * kStringSegment + 4, static_cast<std::int32_t>(string_length + shift));
+  result.SetInt(directory + 16 * kStringSegment + 4,
+                static_cast<std::int32_t>(string_length + shift));
   for (int segment = 0; segment < kSegmentCount; ++segment) {
     const std::int32_t offset = segment_offset(segment);
     if (offset >= 0 && static_cast<std::size_t>(offset) >= string_end) {
-      result.SetInt(directory + 16 * static_cast<std::size_t>(segment), offset + static_cast<std::int32_t>(shift));
+      result.SetInt(directory + 16 * static_cast<std::size_t>(segment),
+                    offset + static_cast<std::int32_t>(shift));
     }
   }
   for (std::int32_t k = 0; k < type_count; ++k) {
-    const std::size_t info = type_segment + in.Offset(type_offsets + 4 * static_cast<std::size_t>(k));
+    const std::size_t info =
+        type_segment + in.Offset(type_offsets + 4 * static_cast<std::size_t>(k));
     // A type without members may point past the end of the file; it moves all the same.
     const std::int64_t members = in.Int(info + 4);
     std::int64_t moved = members;

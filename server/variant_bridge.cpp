@@ -16,7 +16,8 @@ const VARIANT& ThroughReferences(const VARIANT& value) {
 }
 
 void ChangeType(const VARIANT& value, VARTYPE type, VARIANT* out) {
-  const HRESULT hr = VariantChangeType(out, const_cast<VARIANT*>(&ThroughReferences(value)), 0, type);
+  const HRESULT hr =
+      VariantChangeType(out, const_cast<VARIANT*>(&ThroughReferences(value)), 0, type);
   if (hr == DISP_E_OVERFLOW) throw AutomationError(ErrorNumber::Overflow);
   if (hr == E_OUTOFMEMORY) throw std::bad_alloc();
   if (FAILED(hr)) throw AutomationError(ErrorNumber::TypeMismatch);
@@ -33,7 +34,9 @@ class SafeArrayAccess {
   SafeArrayAccess(const SafeArrayAccess&) = delete;
   SafeArrayAccess& operator=(const SafeArrayAccess&) = delete;
   template <class T>
-  const T* As() const { return static_cast<const T*>(data_); }
+  const T* As() const {
+    return static_cast<const T*>(data_);
+  }
 
  private:
   SAFEARRAY* array_;
@@ -69,12 +72,16 @@ std::string ComToString(const VARIANT& value) {
 Variant ComToCoreVariant(const VARIANT& value) {
   const VARIANT& plain = ThroughReferences(value);
   switch (plain.vt & ~VT_BYREF) {
-    case VT_BOOL: return ComToBoolean(plain);
+    case VT_BOOL:
+      return ComToBoolean(plain);
     case VT_I2:
     case VT_I1:
-    case VT_UI1: return ComToInteger(plain);
-    case VT_BSTR: return ComToString(plain);
-    default: break;
+    case VT_UI1:
+      return ComToInteger(plain);
+    case VT_BSTR:
+      return ComToString(plain);
+    default:
+      break;
   }
   // Any other number is taken as a Long; anything else as its text, if it has one.
   try {
@@ -105,8 +112,8 @@ void CoreToComVariant(const Variant& value, VARIANT* out) {
 IntegerArrayArgument::IntegerArrayArgument(const VARIANT& value) {
   const VARIANT& plain = ThroughReferences(value);
   if (!(plain.vt & VT_ARRAY)) throw AutomationError(ErrorNumber::TypeMismatch);
-  SAFEARRAY* array = (plain.vt & VT_BYREF) ? (plain.pparray ? *plain.pparray : nullptr)
-                                           : plain.parray;
+  SAFEARRAY* array =
+      (plain.vt & VT_BYREF) ? (plain.pparray ? *plain.pparray : nullptr) : plain.parray;
   Take(array, static_cast<VARTYPE>(plain.vt & VT_TYPEMASK));
 }
 

@@ -45,8 +45,10 @@ std::string Hex(long value) {
 
 std::wstring TypeText(ITypeInfo* info, const TYPEDESC& desc) {
   switch (desc.vt) {
-    case VT_PTR: return TypeText(info, *desc.lptdesc) + L"*";
-    case VT_SAFEARRAY: return L"SAFEARRAY(" + TypeText(info, *desc.lptdesc) + L")";
+    case VT_PTR:
+      return TypeText(info, *desc.lptdesc) + L"*";
+    case VT_SAFEARRAY:
+      return L"SAFEARRAY(" + TypeText(info, *desc.lptdesc) + L")";
     case VT_USERDEFINED: {
       ITypeInfo* referenced = nullptr;
       std::wstring name = L"?";
@@ -59,14 +61,22 @@ std::wstring TypeText(ITypeInfo* info, const TYPEDESC& desc) {
       }
       return name;
     }
-    case VT_I2: return L"short";
-    case VT_I4: return L"long";
-    case VT_BSTR: return L"BSTR";
-    case VT_BOOL: return L"VARIANT_BOOL";
-    case VT_VARIANT: return L"VARIANT";
-    case VT_HRESULT: return L"HRESULT";
-    case VT_VOID: return L"void";
-    default: return L"vt" + std::to_wstring(desc.vt);
+    case VT_I2:
+      return L"short";
+    case VT_I4:
+      return L"long";
+    case VT_BSTR:
+      return L"BSTR";
+    case VT_BOOL:
+      return L"VARIANT_BOOL";
+    case VT_VARIANT:
+      return L"VARIANT";
+    case VT_HRESULT:
+      return L"HRESULT";
+    case VT_VOID:
+      return L"void";
+    default:
+      return L"vt" + std::to_wstring(desc.vt);
   }
 }
 
@@ -183,14 +193,14 @@ void CheckDispatchInterface(ITypeInfo* info) {
   TYPEATTR* attributes = nullptr;
   info->GetTypeAttr(&attributes);
   checks.That(attributes->typekind == TKIND_INTERFACE, "_Tarvane is a vtable interface");
-  const WORD wanted_flags = TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE |
-                            TYPEFLAG_FOLEAUTOMATION;
+  const WORD wanted_flags =
+      TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
   checks.That((attributes->wTypeFlags & wanted_flags) == wanted_flags,
               "_Tarvane is dual, hidden, nonextensible, oleautomation");
   const std::size_t expected = sizeof(kMembers) / sizeof(kMembers[0]);
-  checks.That(attributes->cFuncs == expected,
-              "_Tarvane has " + std::to_string(expected) + " functions, found " +
-                  std::to_string(attributes->cFuncs));
+  checks.That(attributes->cFuncs == expected, "_Tarvane has " + std::to_string(expected) +
+                                                  " functions, found " +
+                                                  std::to_string(attributes->cFuncs));
   const UINT count = attributes->cFuncs < expected ? attributes->cFuncs : expected;
   info->ReleaseTypeAttr(attributes);
 
@@ -214,15 +224,15 @@ void CheckDispatchInterface(ITypeInfo* info) {
           element.paramdesc.pparamdescex) {
         VARIANT value;
         VariantInit(&value);
-        if (SUCCEEDED(VariantChangeType(&value, &element.paramdesc.pparamdescex->varDefaultValue,
-                                        0, VT_I4)) &&
+        if (SUCCEEDED(VariantChangeType(&value, &element.paramdesc.pparamdescex->varDefaultValue, 0,
+                                        VT_I4)) &&
             value.lVal == 1) {
           ++defaults;
         }
       }
     }
-    checks.That(parameters == want.parameters,
-                row + ": parameters " + Narrow(parameters) + ", expected " + Narrow(want.parameters));
+    checks.That(parameters == want.parameters, row + ": parameters " + Narrow(parameters) +
+                                                   ", expected " + Narrow(want.parameters));
     checks.That(defaults == want.optional_defaults, row + ": optional parameters default to 1");
     info->ReleaseFuncDesc(func);
   }
@@ -232,9 +242,9 @@ void CheckDispatchInterface(ITypeInfo* info) {
   // compare the bytes it came from.
   const std::wstring settings_help = HelpString(info, P(0x18));
   std::string bytes(settings_help.size() * 2 + 1, '\0');
-  const int length = WideCharToMultiByte(CP_ACP, 0, settings_help.c_str(),
-                                         static_cast<int>(settings_help.size()), bytes.data(),
-                                         static_cast<int>(bytes.size()), nullptr, nullptr);
+  const int length =
+      WideCharToMultiByte(CP_ACP, 0, settings_help.c_str(), static_cast<int>(settings_help.size()),
+                          bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
   bytes.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
   const char* gbk =
       "\xc9\xe8\xd6\xc3\x2f\xb7\xb5\xbb\xd8\xb2\xa8\xcc\xd8\xc2\xca\xa1\xa2\xc6\xe6\xc5\xbc\xd0"
@@ -266,8 +276,9 @@ void CheckEnum(ITypeLib* library, const wchar_t* name,
     checks.That(MemberName(info, var->memid) == members[k].first && value.lVal == members[k].second,
                 Narrow(name) + " member " + Narrow(members[k].first));
     if (with_help_strings) {
-      checks.That(HelpString(info, var->memid) == members[k].first,
-                  Narrow(name) + " member " + Narrow(members[k].first) + " has its name as help string");
+      checks.That(
+          HelpString(info, var->memid) == members[k].first,
+          Narrow(name) + " member " + Narrow(members[k].first) + " has its name as help string");
     }
     info->ReleaseVarDesc(var);
   }
@@ -315,16 +326,18 @@ int CheckTypeLibrary() {
                   "__Tarvane found")) {
     TYPEATTR* attributes = nullptr;
     events->GetTypeAttr(&attributes);
-    checks.That(attributes->typekind == TKIND_DISPATCH && (attributes->wTypeFlags & TYPEFLAG_FHIDDEN),
-                "__Tarvane is a hidden dispinterface");
+    checks.That(
+        attributes->typekind == TKIND_DISPATCH && (attributes->wTypeFlags & TYPEFLAG_FHIDDEN),
+        "__Tarvane is a hidden dispinterface");
     checks.That(attributes->cFuncs == 1, "__Tarvane has one member");
     events->ReleaseTypeAttr(attributes);
     FUNCDESC* func = nullptr;
     if (SUCCEEDED(events->GetFuncDesc(0, &func))) {
       checks.That(func->memid == 1 && MemberName(events, 1) == L"MelsecOut",
                   "MelsecOut is DISPID 1");
-      checks.That(func->cParams == 1 && TypeText(events, func->lprgelemdescParam[0].tdesc) == L"BSTR*",
-                  "MelsecOut takes Result as BSTR*");
+      checks.That(
+          func->cParams == 1 && TypeText(events, func->lprgelemdescParam[0].tdesc) == L"BSTR*",
+          "MelsecOut takes Result as BSTR*");
       checks.That(func->elemdescFunc.tdesc.vt == VT_VOID, "MelsecOut returns nothing");
       events->ReleaseFuncDesc(func);
     }
@@ -345,7 +358,9 @@ int CheckTypeLibrary() {
 
   CheckEnum(library, L"MELSECPLCType", {{L"Q_Fundmental", 0}, {L"Q_HighPerformance", 1}}, true);
   CheckEnum(library, L"KestovaHandshaking",
-            {{L"HandshakeNone", 0}, {L"HandshakeXonXoff", 1}, {L"HandshakeRtsCts", 2},
+            {{L"HandshakeNone", 0},
+             {L"HandshakeXonXoff", 1},
+             {L"HandshakeRtsCts", 2},
              {L"HandshakeRtsCtsXonXoff", 3}},
             false);
   library->Release();
@@ -445,8 +460,9 @@ int wmain(int argc, wchar_t** argv) {
   } else if ((mode == L"registered" || mode == L"unregistered") && argc > 2) {
     status = CheckRegistration(mode == L"registered", Narrow(argv[2]));
   } else {
-    std::printf("usage: com_client typelib | control PORT TIMEOUTPORT | unload OCX | registered SCOPE | "
-                "unregistered SCOPE\n");
+    std::printf(
+        "usage: com_client typelib | control PORT TIMEOUTPORT | unload OCX | registered SCOPE | "
+        "unregistered SCOPE\n");
   }
   CoUninitialize();
   return status;

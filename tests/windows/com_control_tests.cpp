@@ -47,8 +47,12 @@ class Args {
   ~Args() {
     for (VARIANT& value : values_) VariantClear(&value);
   }
-  Args& I2(short value) { return Add(VT_I2, [&](VARIANT& v) { v.iVal = value; }); }
-  Args& I4(long value) { return Add(VT_I4, [&](VARIANT& v) { v.lVal = value; }); }
+  Args& I2(short value) {
+    return Add(VT_I2, [&](VARIANT& v) { v.iVal = value; });
+  }
+  Args& I4(long value) {
+    return Add(VT_I4, [&](VARIANT& v) { v.lVal = value; });
+  }
   Args& Text(const wchar_t* value) {
     return Add(VT_BSTR, [&](VARIANT& v) { v.bstrVal = SysAllocString(value); });
   }
@@ -59,8 +63,12 @@ class Args {
   Args& Ref(VARIANT* target) {
     return Add(VT_VARIANT | VT_BYREF, [&](VARIANT& v) { v.pvarVal = target; });
   }
-  Args& RefI2(short* target) { return Add(VT_I2 | VT_BYREF, [&](VARIANT& v) { v.piVal = target; }); }
-  Args& RefI4(long* target) { return Add(VT_I4 | VT_BYREF, [&](VARIANT& v) { v.plVal = target; }); }
+  Args& RefI2(short* target) {
+    return Add(VT_I2 | VT_BYREF, [&](VARIANT& v) { v.piVal = target; });
+  }
+  Args& RefI4(long* target) {
+    return Add(VT_I4 | VT_BYREF, [&](VARIANT& v) { v.plVal = target; });
+  }
   Args& Missing() {
     return Add(VT_ERROR, [&](VARIANT& v) { v.scode = DISP_E_PARAMNOTFOUND; });
   }
@@ -100,15 +108,14 @@ struct Outcome {
   long Long() const {
     VARIANT converted;
     VariantInit(&converted);
-    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&result), 0, VT_I4))) return -99999;
+    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&result), 0, VT_I4)))
+      return -99999;
     return converted.lVal;
   }
   std::wstring Text() const {
     return result.vt == VT_BSTR && result.bstrVal ? result.bstrVal : L"<not a string>";
   }
-  std::wstring Description() const {
-    return error.bstrDescription ? error.bstrDescription : L"";
-  }
+  std::wstring Description() const { return error.bstrDescription ? error.bstrDescription : L""; }
 };
 
 class Control {
@@ -137,8 +144,8 @@ class Control {
   long CallLong(const wchar_t* name, const Args& args) const {
     Outcome out;
     Call(out, name, args);
-    checks.That(out.hr == S_OK, Narrow(name) + " succeeds (" + Hex(out.hr) + " " +
-                                    Narrow(out.Description()) + ")");
+    checks.That(out.hr == S_OK,
+                Narrow(name) + " succeeds (" + Hex(out.hr) + " " + Narrow(out.Description()) + ")");
     return out.Long();
   }
   long GetLong(const wchar_t* name) const { return CallLong(name, Args()); }
@@ -192,10 +199,9 @@ struct Default {
 
 void CheckDefaults(const Control& control, const std::string& how) {
   const Default defaults[] = {
-      {L"Enabled", -1},    {L"CommPort", 1},          {L"Handshaking", 0},
-      {L"Timeout", 3},     {L"StationNo", 0},         {L"NetworkNo", 0},
-      {L"PCNumber", 255},  {L"RqstDestMdIO", 1023},   {L"RqstDestMdSta", 0},
-      {L"PLCType", 0},     {L"SumCheck", 0},          {L"PortOpen", 0},
+      {L"Enabled", -1},      {L"CommPort", 1},  {L"Handshaking", 0}, {L"Timeout", 3},
+      {L"StationNo", 0},     {L"NetworkNo", 0}, {L"PCNumber", 255},  {L"RqstDestMdIO", 1023},
+      {L"RqstDestMdSta", 0}, {L"PLCType", 0},   {L"SumCheck", 0},    {L"PortOpen", 0},
   };
   for (const Default& row : defaults) {
     checks.That(control.GetLong(row.name) == row.value,
@@ -266,8 +272,8 @@ SAFEARRAY* IntegerArray(const std::vector<short>& values, LONG lower_bound) {
 std::wstring ControlFolder() {
   wchar_t path[MAX_PATH] = {};
   LONG size = sizeof(path);
-  RegQueryValueW(HKEY_CLASSES_ROOT, L"CLSID\\{62CEF092-9365-4015-A642-7F39482D21D0}\\InprocServer32",
-                 path, &size);
+  RegQueryValueW(HKEY_CLASSES_ROOT,
+                 L"CLSID\\{62CEF092-9365-4015-A642-7F39482D21D0}\\InprocServer32", path, &size);
   std::wstring folder(path);
   const std::size_t slash = folder.find_last_of(L"\\/");
   return slash == std::wstring::npos ? L"." : folder.substr(0, slash);
@@ -280,8 +286,8 @@ bool LogMentions(const std::wstring& text) {
   wchar_t name[32];
   swprintf(name, 32, L"\\%04u%02u%02u.CEL", now.wYear, now.wMonth, now.wDay);
   const std::wstring path = ControlFolder() + name;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   std::string content(1 << 16, '\0');
   DWORD got = 0;
@@ -333,9 +339,9 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
                                Args().Text(L"D200").I2(3).Array(script_array, VT_VARIANT)) == 0,
               "WriteBlock(\"D200\", 3, Array(11, 22, 33)) is 0");
   SAFEARRAY* typed_array = IntegerArray({-5, 7}, 0);
-  checks.That(control.CallLong(L"WriteBlock",
-                               Args().Text(L"W10").I2(2).Array(typed_array, VT_I2)) == 0,
-              "WriteBlock(\"W10\", 2, Integer array) is 0");
+  checks.That(
+      control.CallLong(L"WriteBlock", Args().Text(L"W10").I2(2).Array(typed_array, VT_I2)) == 0,
+      "WriteBlock(\"W10\", 2, Integer array) is 0");
   // Element 0 must exist: an array from 1 is refused before anything is sent.
   Outcome from_one;
   SAFEARRAY* one_based = IntegerArray({1, 2}, 1);
@@ -391,8 +397,7 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
   const std::size_t before = listener->received.size();
   checks.That(control.CallLong(L"WriteD", Args().I4(0).I2(1)) == 1,
               "WriteD against a silent PLC is 1");
-  checks.That(listener->received.size() == before + 1 &&
-                  listener->received.back() == L"TimeOut",
+  checks.That(listener->received.size() == before + 1 && listener->received.back() == L"TimeOut",
               "the time-out raises MelsecOut \"TimeOut\"");
   checks.That(LogMentions(L"WriteSingleWord Time Out"),
               "the time-out is logged in the .ocx's folder");
@@ -438,10 +443,9 @@ void Configure(const Control& control) {
 
 void CheckConfigured(const Control& control, const std::string& how) {
   const Default values[] = {
-      {L"Enabled", 0},    {L"CommPort", 4},        {L"Handshaking", 2},
-      {L"Timeout", 7},    {L"StationNo", 5},       {L"NetworkNo", 6},
-      {L"PCNumber", 200}, {L"RqstDestMdIO", 70000}, {L"RqstDestMdSta", 9},
-      {L"PLCType", 1},    {L"SumCheck", -1},       {L"PortOpen", 0},
+      {L"Enabled", 0},       {L"CommPort", 4},  {L"Handshaking", 2}, {L"Timeout", 7},
+      {L"StationNo", 5},     {L"NetworkNo", 6}, {L"PCNumber", 200},  {L"RqstDestMdIO", 70000},
+      {L"RqstDestMdSta", 9}, {L"PLCType", 1},   {L"SumCheck", -1},   {L"PortOpen", 0},
   };
   for (const Default& row : values) {
     checks.That(control.GetLong(row.name) == row.value,
@@ -460,15 +464,16 @@ void PropertyBagRoundTrip() {
   checks.That(persist->Save(bag, TRUE, TRUE) == S_OK, "IPersistPropertyBag::Save");
   persist->Release();
 
-  const wchar_t* order[] = {L"Enabled",   L"CommPort",     L"Settings",      L"Handshaking",
-                            L"Timeout",   L"StationNo",    L"NetworkNo",     L"PCNumber",
+  const wchar_t* order[] = {L"Enabled",      L"CommPort",      L"Settings",  L"Handshaking",
+                            L"Timeout",      L"StationNo",     L"NetworkNo", L"PCNumber",
                             L"RqstDestMdIO", L"RqstDestMdSta", L"PLCType",   L"SumCheck",
                             L"PortOpen"};
-  const VARTYPE types[] = {VT_BOOL, VT_I2, VT_BSTR, VT_I4, VT_I2, VT_I2, VT_I2,
+  const VARTYPE types[] = {VT_BOOL, VT_I2, VT_BSTR, VT_I4, VT_I2,   VT_I2,  VT_I2,
                            VT_I2,   VT_I4, VT_I2,   VT_I4, VT_BOOL, VT_BOOL};
   checks.That(bag->written.size() == 13, "thirteen keys written");
   for (std::size_t k = 0; k < 13 && k < bag->written.size(); ++k) {
-    checks.That(bag->written[k] == order[k], "key " + std::to_string(k) + " is " + Narrow(order[k]));
+    checks.That(bag->written[k] == order[k],
+                "key " + std::to_string(k) + " is " + Narrow(order[k]));
     checks.That(bag->values[order[k]].vt == types[k], Narrow(order[k]) + " has its value type");
   }
 
@@ -560,11 +565,11 @@ void ClassInfo(const Control& control) {
               "_Tarvane supports error info");
   if (errors) errors->Release();
   IUnknown* safety = nullptr;
-  const IID iid_object_safety = {0xCB5BDC81, 0x93C1, 0x11CF,
-                                 {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
-  checks.That(FAILED(control.get()->QueryInterface(iid_object_safety,
-                                                   reinterpret_cast<void**>(&safety))),
-              "the control does not claim to be safe for scripting");
+  const IID iid_object_safety = {
+      0xCB5BDC81, 0x93C1, 0x11CF, {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
+  checks.That(
+      FAILED(control.get()->QueryInterface(iid_object_safety, reinterpret_cast<void**>(&safety))),
+      "the control does not claim to be safe for scripting");
   if (safety) safety->Release();
 }
 

@@ -59,8 +59,8 @@ class EventSink : public SimpleObject<IDispatch> {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters,
-                                   VARIANT*, EXCEPINFO*, UINT*) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*,
+                                   EXCEPINFO*, UINT*) override {
     if (id != 1 || !parameters || parameters->cArgs != 1) return DISP_E_MEMBERNOTFOUND;
     VARIANT& argument = parameters->rgvarg[0];
     if (argument.vt != (VT_BSTR | VT_BYREF) || !argument.pbstrVal) return DISP_E_TYPEMISMATCH;

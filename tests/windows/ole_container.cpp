@@ -62,7 +62,9 @@ class Site : public IOleClientSite, public IOleInPlaceSite, public IOleControlSi
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
+  }
   ULONG STDMETHODCALLTYPE Release() override {
     const LONG remaining = InterlockedDecrement(&references_);
     if (remaining == 0) delete this;
@@ -93,9 +95,9 @@ class Site : public IOleClientSite, public IOleInPlaceSite, public IOleControlSi
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
-                                             LPRECT position, LPRECT clip,
-                                             LPOLEINPLACEFRAMEINFO info) override {
+  HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame,
+                                             IOleInPlaceUIWindow** document, LPRECT position,
+                                             LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
     *frame = nullptr;
     *document = nullptr;
     *position = kControlPosition;
@@ -174,8 +176,8 @@ HRESULT Invoke(IDispatch* control, DISPID id, WORD flags, std::vector<VARIANT> a
                         static_cast<UINT>(arguments.size()),
                         flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
   EXCEPINFO error{};
-  const HRESULT hr =
-      control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, &error, nullptr);
+  const HRESULT hr = control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result,
+                                     &error, nullptr);
   SysFreeString(error.bstrSource);
   SysFreeString(error.bstrDescription);
   SysFreeString(error.bstrHelpFile);
@@ -288,7 +290,8 @@ void CheckDrawing(IViewObject2* view) {
                          nullptr, 0) == S_OK,
               "IViewObject2::Draw succeeds");
   const int painted = CountPainted(Capture(memory, kSize, kSize), 0xFF);
-  checks.That(painted > kSize * kSize / 2, "Draw painted the logo (" + std::to_string(painted) + " pixels)");
+  checks.That(painted > kSize * kSize / 2,
+              "Draw painted the logo (" + std::to_string(painted) + " pixels)");
   checks.That(view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, memory, &bounds, nullptr,
                          nullptr, 0) == DV_E_DVASPECT,
               "Draw refuses an aspect it does not have");
@@ -311,7 +314,8 @@ void CheckPersistence(IDispatch* control) {
   CLSID clsid{};
   CLSIDFromProgID(L"Kestova.Tarvane", &clsid);
   IDispatch* reloaded = nullptr;
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&reloaded));
+  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                   reinterpret_cast<void**>(&reloaded));
   IPersistStreamInit* load = Query<IPersistStreamInit>(reloaded, IID_IPersistStreamInit);
   checks.That(load && load->Load(stream) == S_OK, "reloaded from the stream");
   checks.That(GetLong(reloaded, 0x68030016) == 9, "the reloaded control has Timeout 9");
@@ -319,10 +323,12 @@ void CheckPersistence(IDispatch* control) {
 
   MemoryBag* bag = new MemoryBag();
   IPersistPropertyBag* bag_persist = Query<IPersistPropertyBag>(control, IID_IPersistPropertyBag);
-  checks.That(bag_persist && bag_persist->Save(bag, TRUE, TRUE) == S_OK, "saved into a property bag");
+  checks.That(bag_persist && bag_persist->Save(bag, TRUE, TRUE) == S_OK,
+              "saved into a property bag");
   if (bag_persist) bag_persist->Release();
   IDispatch* from_bag = nullptr;
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&from_bag));
+  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                   reinterpret_cast<void**>(&from_bag));
   IPersistPropertyBag* bag_load = Query<IPersistPropertyBag>(from_bag, IID_IPersistPropertyBag);
   checks.That(bag_load && bag_load->Load(bag, nullptr) == S_OK, "reloaded from the property bag");
   checks.That(GetLong(from_bag, 0x68030016) == 9, "the bag-loaded control has Timeout 9");
@@ -370,7 +376,8 @@ void CheckAboutBox(IDispatch* control, HWND container) {
     checks.That(about_seen.version == L"Version " KESTOVA_VERSION_TEXT_W,
                 what + ": shows \"" + Narrow(about_seen.version) + "\"");
     checks.That(about_seen.owner == container, what + ": owned by the container's window");
-    checks.That(about_seen.dialog && !IsWindow(about_seen.dialog), what + ": destroyed when closed");
+    checks.That(about_seen.dialog && !IsWindow(about_seen.dialog),
+                what + ": destroyed when closed");
   }
 }
 
@@ -395,10 +402,11 @@ int wmain(int argc, wchar_t** argv) {
 
   CLSID clsid{};
   IOleObject* object = nullptr;
-  if (!checks.That(SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &clsid)) &&
-                       SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                                  reinterpret_cast<void**>(&object))),
-                   "the control is created as an OLE object")) {
+  if (!checks.That(
+          SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &clsid)) &&
+              SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                         reinterpret_cast<void**>(&object))),
+          "the control is created as an OLE object")) {
     return checks.Finish("");
   }
   DWORD status = 0;
@@ -414,8 +422,9 @@ int wmain(int argc, wchar_t** argv) {
   if (init) init->Release();
 
   RECT position = kControlPosition;
-  checks.That(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &position) == S_OK,
-              "in-place activation");
+  checks.That(
+      object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &position) == S_OK,
+      "in-place activation");
   checks.That(site->activations == 1, "the site heard OnInPlaceActivate");
   IOleInPlaceObject* in_place = Query<IOleInPlaceObject>(object, IID_IOleInPlaceObject);
   HWND control_window = nullptr;
@@ -444,7 +453,8 @@ int wmain(int argc, wchar_t** argv) {
   HDC control_dc = GetDC(control_window);
   RECT control_rect{};
   GetClientRect(control_window, &control_rect);
-  const int painted = CountPainted(Capture(control_dc, control_rect.right, control_rect.bottom), 0xFF);
+  const int painted =
+      CountPainted(Capture(control_dc, control_rect.right, control_rect.bottom), 0xFF);
   ReleaseDC(control_window, control_dc);
   checks.That(painted > 0, "the control's window shows the logo");
 

@@ -15,10 +15,12 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t cr
 }
 
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-void Chunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<std::uint8_t>& body) {
+void Chunk(std::vector<std::uint8_t>& out, const char* type,
+           const std::vector<std::uint8_t>& body) {
   PutU32(out, static_cast<std::uint32_t>(body.size()));
   std::vector<std::uint8_t> typed(type, type + 4);
   typed.insert(typed.end(), body.begin(), body.end());
@@ -28,7 +30,8 @@ void Chunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<s
 
 }  // namespace
 
-bool WritePng(const std::wstring& path, int width, int height, const std::vector<std::uint8_t>& rgb) {
+bool WritePng(const std::wstring& path, int width, int height,
+              const std::vector<std::uint8_t>& rgb) {
   // Each row starts with filter type 0.
   std::vector<std::uint8_t> raw;
   const std::size_t row = static_cast<std::size_t>(width) * 3;

@@ -9,6 +9,7 @@
 namespace kestova::wintest {
 
 // rgb: height rows of width pixels, top row first, 3 bytes per pixel.
-bool WritePng(const std::wstring& path, int width, int height, const std::vector<std::uint8_t>& rgb);
+bool WritePng(const std::wstring& path, int width, int height,
+              const std::vector<std::uint8_t>& rgb);
 
 }  // namespace kestova::wintest

@@ -25,22 +25,22 @@ namespace {
 using kestova::wintest::SimpleObject;
 
 // The scripting interfaces' IIDs, which the mingw import libraries do not carry.
-constexpr IID kIidActiveScript = {0xBB1A2AE1, 0xA4F9, 0x11CF,
-                                  {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
-constexpr IID kIidActiveScriptSite = {0xDB01A1E3, 0xA42B, 0x11CF,
-                                      {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
+constexpr IID kIidActiveScript = {
+    0xBB1A2AE1, 0xA4F9, 0x11CF, {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
+constexpr IID kIidActiveScriptSite = {
+    0xDB01A1E3, 0xA42B, 0x11CF, {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
 #ifdef _WIN64
-constexpr IID kIidActiveScriptParse = {0xC7EF7658, 0xE1EE, 0x480E,
-                                       {0x97, 0xEA, 0xD5, 0x2C, 0xB4, 0xD7, 0x6D, 0x17}};
+constexpr IID kIidActiveScriptParse = {
+    0xC7EF7658, 0xE1EE, 0x480E, {0x97, 0xEA, 0xD5, 0x2C, 0xB4, 0xD7, 0x6D, 0x17}};
 #else
-constexpr IID kIidActiveScriptParse = {0xBB1A2AE2, 0xA4F9, 0x11CF,
-                                       {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
+constexpr IID kIidActiveScriptParse = {
+    0xBB1A2AE2, 0xA4F9, 0x11CF, {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
 #endif
 
 std::wstring FromUtf8(const std::string& text) {
   if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0);
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return wide;
@@ -50,8 +50,8 @@ void PrintLine(const std::wstring& text) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(),
-                      size, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), size,
+                      nullptr, nullptr);
   std::printf("%s\n", narrow.c_str());
   std::fflush(stdout);
 }
@@ -154,9 +154,10 @@ class ScriptObject : public SimpleObject<IDispatch> {
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
-    const std::pair<const wchar_t*, DISPID> members[] = {
-        {L"Echo", kEcho}, {L"Quit", kQuit}, {L"ConnectObject", kConnectObject},
-        {L"Arguments", kArguments}};
+    const std::pair<const wchar_t*, DISPID> members[] = {{L"Echo", kEcho},
+                                                         {L"Quit", kQuit},
+                                                         {L"ConnectObject", kConnectObject},
+                                                         {L"Arguments", kArguments}};
     HRESULT hr = S_OK;
     for (UINT k = 0; k < count; ++k) {
       ids[k] = DISPID_UNKNOWN;
@@ -183,8 +184,8 @@ class ScriptObject : public SimpleObject<IDispatch> {
       case kQuit: {
         VARIANT code;
         VariantInit(&code);
-        if (argc > 0 && SUCCEEDED(VariantChangeType(&code, const_cast<VARIANT*>(&argument(0)),
-                                                    0, VT_I4))) {
+        if (argc > 0 &&
+            SUCCEEDED(VariantChangeType(&code, const_cast<VARIANT*>(&argument(0)), 0, VT_I4))) {
           exit_code = code.lVal;
         }
         quit_requested = true;
@@ -209,7 +210,8 @@ class ScriptObject : public SimpleObject<IDispatch> {
         if (result) {
           VariantInit(result);
           result->vt = VT_BSTR;
-          result->bstrVal = SysAllocString(arguments_[static_cast<std::size_t>(index.lVal)].c_str());
+          result->bstrVal =
+              SysAllocString(arguments_[static_cast<std::size_t>(index.lVal)].c_str());
         }
         return S_OK;
       }
@@ -352,11 +354,12 @@ int RunScript(const std::wstring& code, std::vector<std::wstring> arguments) {
 
   HRESULT hr = script->SetScriptSite(site);
   if (SUCCEEDED(hr)) hr = parse->InitNew();
-  if (SUCCEEDED(hr)) hr = script->AddNamedItem(L"WScript", SCRIPTITEM_ISVISIBLE | SCRIPTITEM_NOCODE);
+  if (SUCCEEDED(hr))
+    hr = script->AddNamedItem(L"WScript", SCRIPTITEM_ISVISIBLE | SCRIPTITEM_NOCODE);
   if (SUCCEEDED(hr)) {
     EXCEPINFO info{};
-    hr = parse->ParseScriptText(code.c_str(), nullptr, nullptr, nullptr, 0, 0,
-                                SCRIPTTEXT_ISVISIBLE, nullptr, &info);
+    hr = parse->ParseScriptText(code.c_str(), nullptr, nullptr, nullptr, 0, 0, SCRIPTTEXT_ISVISIBLE,
+                                nullptr, &info);
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);

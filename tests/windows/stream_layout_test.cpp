@@ -93,8 +93,7 @@ TEST(StreamLayout, RefusesMalformedPayloads) {
 
 TEST(StreamLayout, RefusesKeysAndStringsTooLongForTheirFields) {
   EXPECT_THROW(EncodeSavedProperties({{std::string(256, 'k'), true}}), StreamFormatError);
-  EXPECT_THROW(EncodeSavedProperties({{"Settings", std::string(70000, 's')}}),
-               StreamFormatError);
+  EXPECT_THROW(EncodeSavedProperties({{"Settings", std::string(70000, 's')}}), StreamFormatError);
 }
 
 TEST(StreamLayout, SavedBagReadsSavedValuesAndDefaults) {

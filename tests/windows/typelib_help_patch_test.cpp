@@ -39,7 +39,8 @@ TEST(TypelibHelpPatch, OtherTypesStayReachableAndAPatchIsNotRepeated) {
   const std::vector<std::uint8_t> first =
       AddEnumMemberHelpStrings(Fixture(), "FirstKind", {"a", "b"});
   // Finding and patching the second enumeration needs every moved offset to be right.
-  const std::vector<std::uint8_t> both = AddEnumMemberHelpStrings(first, "SecondKind", {"x", "y", "z"});
+  const std::vector<std::uint8_t> both =
+      AddEnumMemberHelpStrings(first, "SecondKind", {"x", "y", "z"});
   EXPECT_TRUE(Contains(both, std::string("\x01\x00x", 3)));
   EXPECT_THROW(AddEnumMemberHelpStrings(both, "FirstKind", {"a", "b"}), TypeLibraryFormatError);
   EXPECT_THROW(AddEnumMemberHelpStrings(both, "SecondKind", {"x", "y", "z"}),
@@ -65,16 +66,17 @@ TEST(TypelibHelpPatch, RefusesWhatDoesNotFit) {
   }
   std::vector<std::uint8_t> not_msft = library;
   not_msft[0] = 'X';
-  EXPECT_THROW(AddEnumMemberHelpStrings(not_msft, "FirstKind", {"a", "b"}),
-               TypeLibraryFormatError);
+  EXPECT_THROW(AddEnumMemberHelpStrings(not_msft, "FirstKind", {"a", "b"}), TypeLibraryFormatError);
 }
 
 TEST(TypelibHelpPatch, CutLibrariesAreRefusedOrPatchedWithinBounds) {
   const std::vector<std::uint8_t> library = Fixture();
   for (std::size_t length = 0; length < library.size(); ++length) {
-    const std::vector<std::uint8_t> cut(library.begin(), library.begin() + static_cast<std::ptrdiff_t>(length));
+    const std::vector<std::uint8_t> cut(library.begin(),
+                                        library.begin() + static_cast<std::ptrdiff_t>(length));
     try {
-      const std::vector<std::uint8_t> patched = AddEnumMemberHelpStrings(cut, "FirstKind", {"a", "b"});
+      const std::vector<std::uint8_t> patched =
+          AddEnumMemberHelpStrings(cut, "FirstKind", {"a", "b"});
       EXPECT_EQ(patched.size(), cut.size() + 2 * 8 + 4 + 4) << "cut at " << length;
     } catch (const TypeLibraryFormatError&) {
     }

@@ -1,8 +1,8 @@
 #pragma once
 // The serial port over the Win32 communications API. Port n opens \\.\COMn (the form that
 // works for every port number). Waits block in the kernel through COMMTIMEOUTS that make
-// ReadFile return on the first byte or at the deadline, and WriteFile return with what the
-// line took by its deadline; nothing spins.
+// ReadFile return on the first byte or at the deadline, and a write time-out after which a
+// line held by flow control counts as stalled (Drain reports it); nothing spins.
 
 #include <windows.h>
 

@@ -13,6 +13,8 @@
 # Every step runs under `timeout` and must print its own success line. The Wine server is
 # stopped before the virtual PLCs, so no Wine process is left holding a pseudo-terminal.
 set -euo pipefail
+# The bash -c snippets below take their values as arguments, in single quotes on purpose.
+# shellcheck disable=SC2016
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 WORK=${KESTOVA_WINDOWS_WORK:-$ROOT/build/windows}
@@ -57,6 +59,7 @@ apt_install() {
 # when the full set of indexes is momentarily inconsistent for i386.
 base_suites_only() {
   local dir=$1 codename
+  # shellcheck disable=SC1091
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
   mkdir -p "$dir"
   cat >"$dir/base.sources" <<EOF

@@ -12,9 +12,9 @@
 #
 # Every step runs under `timeout` and must print its own success line. The Wine server is
 # stopped before the virtual PLCs, so no Wine process is left holding a pseudo-terminal.
-set -euo pipefail
 # The bash -c snippets below take their values as arguments, in single quotes on purpose.
 # shellcheck disable=SC2016
+set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 WORK=${KESTOVA_WINDOWS_WORK:-$ROOT/build/windows}

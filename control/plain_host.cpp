@@ -71,7 +71,10 @@ void PlainHost::SetAboutBoxHandler(std::function<void(const std::string&)> handl
   about_box_ = std::move(handler);
 }
 
-void PlainHost::SetLogFolder(std::filesystem::path folder) { log_folder_ = std::move(folder); }
+void PlainHost::SetLogFolder(std::filesystem::path folder) {
+  log_folder_ = std::move(folder);
+  log_folder_made_ = false;
+}
 
 void PlainHost::PropertyChanged(std::string_view property_name) {
   if (property_changed_) property_changed_(property_name);
@@ -88,8 +91,11 @@ void PlainHost::MelsecOut(const std::string& result) {
 
 std::filesystem::path PlainHost::OwnFolder() {
   if (log_folder_.empty()) log_folder_ = DefaultLogFolder();
-  std::error_code ec;
-  std::filesystem::create_directories(log_folder_, ec);  // a failure shows when the log is written
+  if (!log_folder_made_) {
+    std::error_code ec;
+    std::filesystem::create_directories(log_folder_, ec);  // a failure shows when the log is written
+    log_folder_made_ = true;
+  }
   return log_folder_;
 }
 

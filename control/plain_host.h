@@ -38,6 +38,7 @@ class PlainHost : public Host {
   std::function<void(std::string_view)> property_changed_;
   std::function<void(const std::string&)> about_box_;
   std::filesystem::path log_folder_;
+  bool log_folder_made_ = false;
 };
 
 }  // namespace kestova

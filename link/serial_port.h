@@ -36,6 +36,15 @@ class SerialPort {
   virtual bool PortOpen() const = 0;
   virtual void SetPortOpen(bool open) = 0;
 
+  // Like WaitForInput, but once a byte is in it lets the rest of a burst of `count`
+  // bytes arrive (for about their wire time, still within max_wait) before returning, so
+  // an answer arriving one character at a time wakes the caller a few times, not once per
+  // character. `count` is a hint: returning with fewer bytes waiting is always allowed.
+  virtual bool WaitForBytes(std::int32_t count, std::chrono::nanoseconds max_wait) {
+    (void)count;
+    return WaitForInput(max_wait);
+  }
+
   // Hands every byte to the line, in order, unchanged, without waiting for a line that
   // takes nothing (flow control held, a peer that does not read): what cannot go out
   // yet waits in the port until Drain. Raises 8012 when closed.

@@ -293,6 +293,17 @@ class TerminalDevice {
     }
   }
 
+  bool WaitForBytes(std::int32_t count, std::chrono::nanoseconds max_wait) {
+    const SteadyClock::time_point deadline = DeadlineAfter(max_wait);
+    if (!WaitForInput(max_wait)) return false;
+    const std::int32_t waiting = Waiting();
+    if (waiting >= count) return true;
+    // The rest of the burst is on the line: the driver collects it while we sleep.
+    const auto burst = std::chrono::duration_cast<SteadyClock::duration>(line_.CharacterTime() * (count - waiting));
+    std::this_thread::sleep_until(std::min(SteadyClock::now() + burst, deadline));
+    return true;
+  }
+
   // Sends what is still unsent as the line takes it, then waits for the driver's output
   // queue to empty: sleeps sized to the characters still queued, never a spin.
   bool Drain(std::chrono::nanoseconds max_wait) {
@@ -479,6 +490,10 @@ std::vector<std::uint8_t> PosixSerialPort::Input() {
 
 bool PosixSerialPort::WaitForInput(std::chrono::nanoseconds max_wait) {
   return OpenDevice().WaitForInput(max_wait);
+}
+
+bool PosixSerialPort::WaitForBytes(std::int32_t count, std::chrono::nanoseconds max_wait) {
+  return OpenDevice().WaitForBytes(count, max_wait);
 }
 
 bool PosixSerialPort::Drain(std::chrono::nanoseconds max_wait) {

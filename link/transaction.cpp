@@ -34,6 +34,7 @@ class Exchange {
   nanoseconds CharacterTime() const;
   void DropStaleInput();
   void TakeInput(AnswerReader& reader);
+  std::int32_t BytesStillExpected(const AnswerReader& reader, std::size_t expected) const;
   std::int16_t TimedOut(const AnswerReader& reader, MonotonicTime now);
   std::int16_t Refuse(const std::string& what);
   void LogAnswerRecord(const std::string& message);
@@ -90,7 +91,7 @@ std::int16_t Exchange::Run() {
     if (reader.complete()) break;
     const MonotonicTime now = env_.clock.MonotonicNow();
     if (now >= deadline) return TimedOut(reader, now);
-    port.WaitForInput(deadline - now);
+    port.WaitForBytes(BytesStillExpected(reader, expected), deadline - now);
   }
 
   if (!reader.sum_check_passed()) return Refuse("SumCheck Error");
@@ -150,10 +151,25 @@ void Exchange::DropStaleInput() {
 }
 
 void Exchange::TakeInput(AnswerReader& reader) {
-  if (env_.port.InBufferCount() <= 0) return;
   const std::vector<std::uint8_t> bytes = env_.port.Input();
+  if (bytes.empty()) return;
   received_.insert(received_.end(), bytes.begin(), bytes.end());
   reader.Feed(bytes);
+}
+
+// The fewest bytes that can still complete the answer: the smallest frame until its end
+// code is in, the rest of the expected answer once a normal end code is, and no more
+// than one byte for an error answer, whose length is not known in advance.
+std::int32_t Exchange::BytesStillExpected(const AnswerReader& reader, std::size_t expected) const {
+  const std::size_t trailer = settings_.sum_check ? 4 : 2;
+  const std::size_t have = reader.image().size();
+  std::size_t total = 0;
+  if (have < 2 + kShortestBody) {
+    total = 2 + kShortestBody + trailer;
+  } else if (EndCode(reader.image()) == 0) {
+    total = expected;
+  }
+  return total > have ? static_cast<std::int32_t>(total - have) : 1;
 }
 
 std::int16_t Exchange::TimedOut(const AnswerReader& reader, MonotonicTime now) {

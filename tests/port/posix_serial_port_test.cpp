@@ -230,6 +230,24 @@ TEST_F(PosixSerialPortTest, WaitWakesOnArrival) {
   EXPECT_EQ(port_->Input(), Counting(1));
 }
 
+TEST_F(PosixSerialPortTest, ABurstWaitLetsTheBurstInButNeverWaitsForBytesThatDoNotCome) {
+  Open("9600,n,8,1");  // about 1 ms a character
+  {
+    auto far_end = Later(20ms, [this] {
+      pty_.WriteToMaster(Counting(5));
+      std::this_thread::sleep_for(3ms);
+      pty_.WriteToMaster(Counting(5));
+    });
+    // 100 characters take about 104 ms: only 10 come, and the wait ends after the
+    // burst's wire time, not at its 5-second budget.
+    const auto start = Clock::now();
+    EXPECT_TRUE(port_->WaitForBytes(100, 5s));
+    EXPECT_LT(Clock::now() - start, 2s);
+  }
+  EXPECT_EQ(port_->Input().size(), 10u);
+  EXPECT_FALSE(port_->WaitForBytes(10, 50ms));
+}
+
 void IgnoreSignal(int) {}
 
 TEST_F(PosixSerialPortTest, WaitHonoursItsDeadlineThroughSignals) {

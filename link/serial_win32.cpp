@@ -1,6 +1,7 @@
 #include "link/serial_win32.h"
 
 #include <algorithm>
+#include <cwctype>
 #include <utility>
 
 #include "link/automation_error.h"
@@ -95,6 +96,7 @@ Win32SerialPort::Win32SerialPort(std::string device_path)
 
 Win32SerialPort::~Win32SerialPort() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  if (claim_) CloseHandle(claim_);
 }
 
 std::int16_t Win32SerialPort::CommPort() const { return comm_port_; }
@@ -127,13 +129,22 @@ bool Win32SerialPort::PortOpen() const { return handle_ != INVALID_HANDLE_VALUE;
 void Win32SerialPort::SetPortOpen(bool open) {
   if (open) {
     if (PortOpen()) throw AutomationError(ErrorNumber::PortAlreadyOpen);
-    handle_ = OpenHandle();
+    HANDLE claim = ClaimDevice();
+    try {
+      handle_ = OpenHandle();
+    } catch (...) {
+      CloseHandle(claim);
+      throw;
+    }
+    claim_ = claim;
     armed_constant_ms_.reset();
     return;
   }
   if (!PortOpen()) return;
   CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
+  CloseHandle(claim_);
+  claim_ = nullptr;
   taken_early_.clear();
   output_stalled_ = false;
 }
@@ -141,6 +152,21 @@ void Win32SerialPort::SetPortOpen(bool open) {
 std::wstring Win32SerialPort::DevicePath() const {
   if (device_path_) return Widen(*device_path_);
   return L"\\\\.\\COM" + std::to_wstring(comm_port_);
+}
+
+HANDLE Win32SerialPort::ClaimDevice() const {
+  // Windows' serial driver refuses a second opener by itself; not every implementation of
+  // the API does (Wine hands out a second handle to the same line). A named object that
+  // lives while the port is open makes the refusal the same everywhere, across processes.
+  std::wstring name = L"Kestova.SerialPort:" + DevicePath();
+  for (wchar_t& c : name) c = c == L'\\' ? L'/' : static_cast<wchar_t>(towupper(c));
+  HANDLE claim = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (!claim) throw AutomationError(ErrorNumber::PortAlreadyOpen);
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(claim);
+    throw AutomationError(ErrorNumber::PortAlreadyOpen);
+  }
+  return claim;
 }
 
 HANDLE Win32SerialPort::OpenHandle() const {

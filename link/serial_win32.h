@@ -53,6 +53,7 @@ class Win32SerialPort : public SerialPort {
 
  private:
   std::wstring DevicePath() const;
+  HANDLE ClaimDevice() const;
   HANDLE OpenHandle() const;
   void ApplyLine(HANDLE handle, const LineSettings& line, std::int32_t handshaking) const;
   void SetReadTimeouts(DWORD total_constant_ms);
@@ -68,6 +69,7 @@ class Win32SerialPort : public SerialPort {
   std::int32_t handshaking_ = 0;
   std::int16_t input_len_ = 0;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  HANDLE claim_ = nullptr;  // held while open: see ClaimDevice
   // A wait takes the first byte out of the driver to learn that one arrived; it is held
   // here and handed out first by Input.
   std::vector<std::uint8_t> taken_early_;

@@ -386,6 +386,15 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
   control.Put(while_open, L"CommPort", Args().I2(static_cast<short>(silent_port)));
   ExpectError(while_open, 8000, L"Operation not valid while port is opened",
               "CommPort changed while open");
+  // A second control cannot take a port the first one holds.
+  {
+    Control other(CreateControl());
+    other.Set(L"CommPort", Args().I2(static_cast<short>(data_port)));
+    Outcome in_use;
+    other.Put(in_use, L"PortOpen", Args().Bool(true));
+    ExpectError(in_use, 8005, L"Port already open", "a port another control holds");
+    checks.That(other.GetLong(L"PortOpen") == 0, "the refused open leaves the port closed");
+  }
   Outcome bad_index;
   control.Call(bad_index, L"PLCX", Args().I2(-1));
   ExpectError(bad_index, 9, L"Subscript out of range", "PLCX(-1)");

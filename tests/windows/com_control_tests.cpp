@@ -416,6 +416,27 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
   control.Put(no_port, L"CommPort", Args().I2(0));
   ExpectError(no_port, 8002, L"Invalid port number", "CommPort = 0");
 
+  // The Win32 serial port's own refusals, each leaving the control as it was.
+  control.Set(L"CommPort", Args().I2(9));  // no COM9 in the test machine
+  Outcome missing;
+  control.Put(missing, L"PortOpen", Args().Bool(true));
+  ExpectError(missing, 8002, L"Invalid port number", "opening a port that does not exist");
+  Outcome bad_settings;
+  control.Put(bad_settings, L"Settings", Args().Text(L"9600,x,8,1"));
+  ExpectError(bad_settings, 380, L"Invalid property value", "Settings with parity x");
+  checks.That(control.GetText(L"Settings") == L"9600,n,8,1", "refused Settings leave the old ones");
+  Outcome bad_handshaking;
+  control.Put(bad_handshaking, L"Handshaking", Args().I4(4));
+  ExpectError(bad_handshaking, 380, L"Invalid property value", "Handshaking = 4");
+  control.Set(L"CommPort", Args().I2(static_cast<short>(data_port)));
+  control.Set(L"PortOpen", Args().Bool(true));
+  control.Set(L"Handshaking", Args().I4(1));
+  control.Set(L"Settings", Args().Text(L"19200,n,8,1"));
+  checks.That(control.GetText(L"Settings") == L"19200,n,8,1", "Settings applied to an open port");
+  control.Set(L"Settings", Args().Text(L"9600,n,8,1"));
+  control.Set(L"Handshaking", Args().I4(0));
+  control.Set(L"PortOpen", Args().Bool(false));
+
   Disconnect(control, DIID___Tarvane, scribbler_cookie);
   Disconnect(control, DIID___Tarvane, listener_cookie);
   scribbler->Release();

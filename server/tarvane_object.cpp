@@ -5,6 +5,7 @@
 
 #include "link/platform_port.h"
 #include "server/com_error.h"
+#include "server/connection_point_enum.h"
 #include "server/module.h"
 #include "server/property_bag_adapter.h"
 #include "server/stream_layout.h"
@@ -199,7 +200,13 @@ HRESULT STDMETHODCALLTYPE ClassInfoFace::GetGUID(DWORD kind, GUID* out) {
 HRESULT STDMETHODCALLTYPE ContainerFace::EnumConnectionPoints(IEnumConnectionPoints** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  return E_NOTIMPL;
+  try {
+    return ConnectionPointEnumerator::Create({owner_.FindConnectionPoint(DIID___Tarvane),
+                                              owner_.FindConnectionPoint(IID_IPropertyNotifySink)},
+                                             0, out);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT STDMETHODCALLTYPE ContainerFace::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {

@@ -590,6 +590,25 @@ void ClassInfo(const Control& control) {
               "IProvideClassInfo gives the class's type info");
   if (coclass) coclass->Release();
   if (info) info->Release();
+  IConnectionPointContainer* container =
+      control.As<IConnectionPointContainer>(IID_IConnectionPointContainer);
+  IEnumConnectionPoints* points = nullptr;
+  std::vector<IID> offered;
+  if (container && container->EnumConnectionPoints(&points) == S_OK) {
+    IConnectionPoint* point = nullptr;
+    ULONG fetched = 0;
+    while (points->Next(1, &point, &fetched) == S_OK) {
+      IID iid{};
+      point->GetConnectionInterface(&iid);
+      offered.push_back(iid);
+      point->Release();
+    }
+    points->Release();
+  }
+  if (container) container->Release();
+  checks.That(offered.size() == 2 && IsEqualIID(offered[0], DIID___Tarvane) &&
+                  IsEqualIID(offered[1], IID_IPropertyNotifySink),
+              "EnumConnectionPoints offers __Tarvane and IPropertyNotifySink");
   ISupportErrorInfo* errors = control.As<ISupportErrorInfo>(IID_ISupportErrorInfo);
   checks.That(errors && errors->InterfaceSupportsErrorInfo(IID__Tarvane) == S_OK,
               "_Tarvane supports error info");

@@ -13,6 +13,10 @@ class SpinningSerialPort : public ForwardingSerialPort {
 
   // Spins on InBufferCount; never blocks in the kernel.
   bool WaitForInput(std::chrono::nanoseconds max_wait) override;
+  // A spinning control knows no bursts: it spins for the first byte like any other.
+  bool WaitForBytes(std::int32_t, std::chrono::nanoseconds max_wait) override {
+    return WaitForInput(max_wait);
+  }
 };
 
 }  // namespace kestova::bench

@@ -7,6 +7,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <stdlib.h>
 #else
 #include <unistd.h>
 #endif
@@ -17,11 +18,9 @@ namespace {
 std::filesystem::path ProgramFolder() {
   std::error_code ec;
 #ifdef _WIN32
-  char* program = nullptr;
-  if (_get_pgmptr(&program) == 0 && program != nullptr) {
-    return std::filesystem::path(program).parent_path();
-  }
-  return {};
+  // The C runtime keeps the program's full path; no Windows header needed for it.
+  const char* program = _pgmptr;
+  return program != nullptr ? std::filesystem::path(program).parent_path() : std::filesystem::path();
 #else
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::filesystem::path() : exe.parent_path();

@@ -22,7 +22,7 @@
 
 namespace kestova {
 
-struct ExchangeSpec;
+struct ExchangePlan;
 
 enum MELSECPLCType : std::int32_t {
   Q_Fundmental = 0,
@@ -167,7 +167,7 @@ class Tarvane {
 
  private:
   // Runs one exchange with the current configuration (operations/exchange.cpp).
-  std::int16_t Exchange(const ExchangeSpec& spec);
+  std::int16_t Exchange(const ExchangePlan& plan);
 
   // The argument checks every public read makes, then ReadWord.
   std::int16_t CheckedRead(DeviceFamily family, std::int32_t start_address,

@@ -24,8 +24,8 @@ constexpr int kQuietCharacters = 20;
 // Everything one exchange needs to know to write its records.
 class Exchange {
  public:
-  Exchange(const LinkEnvironment& env, const ExchangeSettings& settings, const ExchangeSpec& spec)
-      : env_(env), settings_(settings), spec_(spec), log_(env.log_folder, env.clock) {}
+  Exchange(const LinkEnvironment& env, const ExchangeSettings& settings, const ExchangePlan& plan)
+      : env_(env), settings_(settings), plan_(plan), log_(env.log_folder, env.clock) {}
 
   std::int16_t Run();
 
@@ -42,7 +42,7 @@ class Exchange {
 
   const LinkEnvironment& env_;
   const ExchangeSettings& settings_;
-  const ExchangeSpec& spec_;
+  const ExchangePlan& plan_;
   CommLog log_;
 
   WireFrame frame_;
@@ -58,7 +58,7 @@ std::int16_t Exchange::Run() {
     env_.raise("Port not Open");
     return 1;
   }
-  frame_ = BuildFrame(spec_.build_request(), settings_.routing, settings_.sum_check);
+  frame_ = BuildFrame(plan_.build_request(), settings_.routing, settings_.sum_check);
 
   port.SetInputLen(0);
   DropStaleInput();
@@ -84,7 +84,7 @@ std::int16_t Exchange::Run() {
           : start_ + seconds(settings_.timeout_seconds + 1) - start_fraction_;
 
   const std::size_t expected =
-      static_cast<std::size_t>(spec_.answer_length_without_sum) + (settings_.sum_check ? 2 : 0);
+      static_cast<std::size_t>(plan_.answer_length_without_sum) + (settings_.sum_check ? 2 : 0);
   AnswerReader reader(settings_.sum_check, expected + kAnswerSlack);
   for (;;) {
     TakeInput(reader);
@@ -100,15 +100,15 @@ std::int16_t Exchange::Run() {
   if (end_code != 0) {
     DiscardInput();
     const auto code = static_cast<std::uint16_t>(end_code);
-    LogAnswerRecord(spec_.operation + " ErroCode=" + HexByte(static_cast<std::uint8_t>(code >> 8)) +
+    LogAnswerRecord(plan_.operation + " ErroCode=" + HexByte(static_cast<std::uint8_t>(code >> 8)) +
                     HexByte(static_cast<std::uint8_t>(code & 0xFF)));
     env_.line_unsettled = reader.dropped_frames() > 0;
     return end_code;
   }
   if (reader.image().size() != expected) return Refuse("Answer Length Error");
 
-  if (spec_.unpack) {
-    spec_.unpack(reader.body().subspan(kShortestBody));
+  if (plan_.unpack) {
+    plan_.unpack(reader.body().subspan(kShortestBody));
   }
   DiscardInput();
   env_.line_unsettled = reader.dropped_frames() > 0;
@@ -174,14 +174,14 @@ std::int32_t Exchange::BytesStillExpected(const AnswerReader& reader, std::size_
 
 std::int16_t Exchange::TimedOut(const AnswerReader& reader, MonotonicTime now) {
   const auto elapsed = std::chrono::duration_cast<seconds>(now - start_ + start_fraction_).count();
-  if (!spec_.read_device_code) {
+  if (!plan_.read_device_code) {
     env_.raise("TimeOut");
   } else if (settings_.sum_check && reader.awaiting_sum_characters()) {
     env_.raise("TimeOut, Maybe because Sumcheck not set in PLC ");
   } else {
     env_.raise("TimeOut " + std::to_string(static_cast<std::int32_t>(elapsed)) + " Second");
   }
-  log_.Append({start_stamp_ + spec_.timeout_log_text + frame_.text});
+  log_.Append({start_stamp_ + plan_.timeout_log_text + frame_.text});
   env_.port.SetInputLen(0);
   DiscardInput();
   return 1;
@@ -192,14 +192,14 @@ std::int16_t Exchange::Refuse(const std::string& what) {
   // result is 1 and the line must settle before the next request.
   env_.raise(what);
   DiscardInput();
-  LogAnswerRecord(spec_.operation + " " + what);
+  LogAnswerRecord(plan_.operation + " " + what);
   return 1;
 }
 
 void Exchange::LogAnswerRecord(const std::string& message) {
-  if (spec_.read_device_code) {
+  if (plan_.read_device_code) {
     log_.Append({PadToPrintZone(start_stamp_ + message + "DeviceCode = " +
-                                HexNumber(*spec_.read_device_code) + frame_.text),
+                                HexNumber(*plan_.read_device_code) + frame_.text),
                  "InBuffer = " + HexText(received_)});
   } else {
     log_.Append({start_stamp_ + message + frame_.text});
@@ -209,8 +209,8 @@ void Exchange::LogAnswerRecord(const std::string& message) {
 }  // namespace
 
 std::int16_t RunExchange(const LinkEnvironment& env, const ExchangeSettings& settings,
-                         const ExchangeSpec& spec) {
-  return Exchange(env, settings, spec).Run();
+                         const ExchangePlan& plan) {
+  return Exchange(env, settings, plan).Run();
 }
 
 }  // namespace kestova

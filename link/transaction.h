@@ -1,7 +1,7 @@
 #pragma once
 // One exchange: port check, build, drop stale input, send in one Output, drain, wait for
 // a complete answer frame with the time-out, judge, log, flush. Every operation of the
-// control runs through RunExchange; what differs between them is in ExchangeSpec.
+// control runs through RunExchange; what differs between them is in ExchangePlan.
 //
 // Results: 0 answer with end code 0 (unpack has run); 1 closed port, time-out, sum-check
 // error or answer length error; otherwise the end code. Events are raised through
@@ -36,7 +36,7 @@ struct ExchangeSettings {
   std::int16_t timeout_seconds = 3;
 };
 
-struct ExchangeSpec {
+struct ExchangePlan {
   // The name in error and refusal records: "ReadWord", "WriteSingleWord", ...
   std::string operation;
   // The time-out record's text after the timestamp: "WriteSingleWord Time Out", ...
@@ -54,6 +54,6 @@ struct ExchangeSpec {
 };
 
 std::int16_t RunExchange(const LinkEnvironment& env, const ExchangeSettings& settings,
-                         const ExchangeSpec& spec);
+                         const ExchangePlan& plan);
 
 }  // namespace kestova

@@ -92,19 +92,19 @@ std::int16_t Tarvane::CheckedRead(DeviceFamily family, std::int32_t start_addres
 std::int16_t Tarvane::ReadWord(DeviceFamily family, std::int32_t start_address,
                                std::int16_t read_points) {
   const std::uint8_t code = DescribeRead(family).device_code;
-  ExchangeSpec spec;
-  spec.operation = "ReadWord";
-  spec.timeout_log_text = "ReadWord Time Out " + HexNumber(code);
-  spec.read_device_code = code;
-  spec.answer_length_without_sum = 18 + 2 * read_points;
-  spec.build_request = [&] {
+  ExchangePlan plan;
+  plan.operation = "ReadWord";
+  plan.timeout_log_text = "ReadWord Time Out " + HexNumber(code);
+  plan.read_device_code = code;
+  plan.answer_length_without_sum = 18 + 2 * read_points;
+  plan.build_request = [&] {
     const auto head = DeviceNumberBytes(start_address);
     return Request{0x0000, 0x0401, 0x0000,
                    {head[0], head[1], head[2], code,
                     static_cast<std::uint8_t>(read_points & 0xFF),
                     static_cast<std::uint8_t>((read_points >> 8) & 0xFF)}};
   };
-  spec.unpack = [&](std::span<const std::uint8_t> data) {
+  plan.unpack = [&](std::span<const std::uint8_t> data) {
     for (std::int32_t w = 0; w < read_points; ++w) {
       const auto low = data[static_cast<std::size_t>(2 * w)];
       const auto high = data[static_cast<std::size_t>(2 * w + 1)];
@@ -118,7 +118,7 @@ std::int16_t Tarvane::ReadWord(DeviceFamily family, std::int32_t start_address,
       }
     }
   };
-  return Exchange(spec);
+  return Exchange(plan);
 }
 
 std::int16_t Tarvane::ReadX(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::X, s, p); }

@@ -39,16 +39,16 @@ std::int16_t Tarvane::ResetS(std::int32_t a) { return CheckedBitWrite(kRelayLimi
 
 std::int16_t Tarvane::WriteSingleBit(std::int16_t device_code, std::int32_t address,
                                      std::int16_t value) {
-  ExchangeSpec spec;
-  spec.operation = "WriteSingleBit";
-  spec.timeout_log_text = "WriteSingleBit Time Out";
-  spec.build_request = [&] {
+  ExchangePlan plan;
+  plan.operation = "WriteSingleBit";
+  plan.timeout_log_text = "WriteSingleBit Time Out";
+  plan.build_request = [&] {
     const auto number = DeviceNumberBytes(address);
     return Request{0x0013, 0x1402, 0x0001,
                    {0x01, number[0], number[1], number[2], ToByte(device_code),
                     static_cast<std::uint8_t>(value != 0 ? 0x01 : 0x00)}};
   };
-  return Exchange(spec);
+  return Exchange(plan);
 }
 
 }  // namespace kestova

@@ -95,10 +95,10 @@ std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
     return 1;
   }
 
-  ExchangeSpec spec;
-  spec.operation = "WriteBlock";
-  spec.timeout_log_text = "WriteBlock Time Out";
-  spec.build_request = [&] {
+  ExchangePlan plan;
+  plan.operation = "WriteBlock";
+  plan.timeout_log_text = "WriteBlock Time Out";
+  plan.build_request = [&] {
     const auto number = DeviceNumberBytes(*head);
     Request request{0x0000, 0x1401, 0x0000,
                     {number[0], number[1], number[2], family.device_code,
@@ -112,7 +112,7 @@ std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
     }
     return request;
   };
-  return Exchange(spec);
+  return Exchange(plan);
 }
 
 }  // namespace kestova

@@ -3,14 +3,14 @@
 
 namespace kestova {
 
-std::int16_t Tarvane::Exchange(const ExchangeSpec& spec) {
+std::int16_t Tarvane::Exchange(const ExchangePlan& plan) {
   const LinkEnvironment env{*port_, host_, host_.OwnFolder(),
                             [this](const std::string& text) { Raise(text); }, line_unsettled_};
   ExchangeSettings settings;
   settings.routing = Routing{StationNo(), NetworkNo(), PCNumber(), RqstDestMdIO(), RqstDestMdSta()};
   settings.sum_check = SumCheck();
   settings.timeout_seconds = Timeout();
-  return RunExchange(env, settings, spec);
+  return RunExchange(env, settings, plan);
 }
 
 }  // namespace kestova

@@ -17,14 +17,14 @@ std::array<std::uint8_t, 2> ModeBytes(std::int16_t mode) {
 }  // namespace
 
 std::int16_t Tarvane::RemoteRun(std::int16_t mode, std::int16_t clear_mode) {
-  ExchangeSpec spec;
-  spec.operation = "RemoteRun";
-  spec.timeout_log_text = "RemoteRun Time Out";
-  spec.build_request = [&] {
+  ExchangePlan plan;
+  plan.operation = "RemoteRun";
+  plan.timeout_log_text = "RemoteRun Time Out";
+  plan.build_request = [&] {
     const auto mode_bytes = ModeBytes(mode);
     return Request{0x0000, 0x1001, 0x0000, {mode_bytes[0], mode_bytes[1], ToByte(clear_mode), 0x00}};
   };
-  return Exchange(spec);
+  return Exchange(plan);
 }
 
 std::int16_t Tarvane::RemoteStop(std::int16_t mode) {
@@ -36,15 +36,15 @@ std::int16_t Tarvane::RemoteReset(std::int16_t mode) {
 }
 
 Variant Tarvane::RemoteOperation(std::int16_t command, std::int16_t mode) {
-  ExchangeSpec spec;
-  spec.operation = "RemoteOperation";
+  ExchangePlan plan;
+  plan.operation = "RemoteOperation";
   // STOP and RESET share the bit write's time-out text in the log.
-  spec.timeout_log_text = "WriteSingleBit Time Out";
-  spec.build_request = [&] {
+  plan.timeout_log_text = "WriteSingleBit Time Out";
+  plan.build_request = [&] {
     const auto mode_bytes = ModeBytes(mode);
     return Request{0x0000, static_cast<std::uint16_t>(command), 0x0000, {mode_bytes[0], mode_bytes[1]}};
   };
-  return Exchange(spec);
+  return Exchange(plan);
 }
 
 }  // namespace kestova

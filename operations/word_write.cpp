@@ -32,17 +32,17 @@ std::int16_t Tarvane::WriteZR(std::int32_t address, std::int16_t value) {
 
 std::int16_t Tarvane::WriteSingleWord(std::int16_t device_code, std::int32_t address,
                                       std::int16_t value) {
-  ExchangeSpec spec;
-  spec.operation = "WriteSingleWord";
-  spec.timeout_log_text = "WriteSingleWord Time Out";
-  spec.build_request = [&] {
+  ExchangePlan plan;
+  plan.operation = "WriteSingleWord";
+  plan.timeout_log_text = "WriteSingleWord Time Out";
+  plan.build_request = [&] {
     const auto head = DeviceNumberBytes(address);
     const auto bits = static_cast<std::uint16_t>(value);
     return Request{0x0000, 0x1401, 0x0000,
                    {head[0], head[1], head[2], ToByte(device_code), 0x01, 0x00,
                     static_cast<std::uint8_t>(bits & 0xFF), static_cast<std::uint8_t>(bits >> 8)}};
   };
-  return Exchange(spec);
+  return Exchange(plan);
 }
 
 }  // namespace kestova

@@ -19,35 +19,35 @@ class ExchangeTest : public ::testing::Test {
  protected:
   ExchangeTest() : port_(host_) { port_.SetPortOpen(true); }
 
-  std::int16_t Run(const ExchangeSpec& spec) {
+  std::int16_t Run(const ExchangePlan& plan) {
     const LinkEnvironment env{port_, host_, host_.log_folder,
                               [this](const std::string& text) { host_.MelsecOut(text); }, unsettled_};
-    return RunExchange(env, settings_, spec);
+    return RunExchange(env, settings_, plan);
   }
 
   // WriteD(100, 5).
-  static ExchangeSpec WriteSpec() {
-    ExchangeSpec spec;
-    spec.operation = "WriteSingleWord";
-    spec.timeout_log_text = "WriteSingleWord Time Out";
-    spec.build_request = [] { return Request{0, 0x1401, 0, Bytes("64 00 00 A8 01 00 05 00")}; };
-    return spec;
+  static ExchangePlan WritePlan() {
+    ExchangePlan plan;
+    plan.operation = "WriteSingleWord";
+    plan.timeout_log_text = "WriteSingleWord Time Out";
+    plan.build_request = [] { return Request{0, 0x1401, 0, Bytes("64 00 00 A8 01 00 05 00")}; };
+    return plan;
   }
 
   // ReadD(100, points); the unpacked data land in `data_`.
-  ExchangeSpec ReadSpec(std::int16_t points = 2) {
-    ExchangeSpec spec;
-    spec.operation = "ReadWord";
-    spec.timeout_log_text = "ReadWord Time Out A8";
-    spec.read_device_code = 0xA8;
-    spec.answer_length_without_sum = 18 + 2 * points;
-    spec.build_request = [points] {
+  ExchangePlan ReadPlan(std::int16_t points = 2) {
+    ExchangePlan plan;
+    plan.operation = "ReadWord";
+    plan.timeout_log_text = "ReadWord Time Out A8";
+    plan.read_device_code = 0xA8;
+    plan.answer_length_without_sum = 18 + 2 * points;
+    plan.build_request = [points] {
       return Request{0, 0x0401, 0,
                      {0x64, 0x00, 0x00, 0xA8, static_cast<std::uint8_t>(points & 0xFF),
                       static_cast<std::uint8_t>(points >> 8)}};
     };
-    spec.unpack = [this](std::span<const std::uint8_t> data) { data_.assign(data.begin(), data.end()); };
-    return spec;
+    plan.unpack = [this](std::span<const std::uint8_t> data) { data_.assign(data.begin(), data.end()); };
+    return plan;
   }
 
   // Every request is answered with `wire`, `delay` after it was sent.
@@ -66,7 +66,7 @@ class ExchangeTest : public ::testing::Test {
 
 TEST_F(ExchangeTest, ClosedPortSendsNothing) {
   port_.SetPortOpen(false);
-  EXPECT_EQ(Run(WriteSpec()), 1);
+  EXPECT_EQ(Run(WritePlan()), 1);
   EXPECT_EQ(host_.events, std::vector<std::string>{"Port not Open"});
   EXPECT_TRUE(port_.outputs().empty());
   EXPECT_TRUE(host_.LogFiles().empty());
@@ -74,7 +74,7 @@ TEST_F(ExchangeTest, ClosedPortSendsNothing) {
 
 TEST_F(ExchangeTest, WriteTimeOutLogsTheRequest) {
   const auto start = host_.MonotonicNow();
-  EXPECT_EQ(Run(WriteSpec()), 1);
+  EXPECT_EQ(Run(WritePlan()), 1);
   EXPECT_EQ(host_.events, std::vector<std::string>{"TimeOut"});
   EXPECT_EQ(host_.LogLines("20100601.CEL"),
             std::vector<std::string>{"2010-06-01 10:20:30WriteSingleWord Time Out"
@@ -84,7 +84,7 @@ TEST_F(ExchangeTest, WriteTimeOutLogsTheRequest) {
 
 TEST_F(ExchangeTest, ReadTimeOutCountsTheSeconds) {
   settings_.sum_check = true;
-  EXPECT_EQ(Run(ReadSpec()), 1);
+  EXPECT_EQ(Run(ReadPlan()), 1);
   EXPECT_EQ(host_.events, std::vector<std::string>{"TimeOut 4 Second"});
   EXPECT_EQ(host_.LogLines("20100601.CEL"),
             std::vector<std::string>{"2010-06-01 10:20:30ReadWord Time Out A8"
@@ -110,7 +110,7 @@ TEST_F(ExchangeTest, TheStartFractionShapesTheWait) {
     settings_.timeout_seconds = c.timeout;
     unsettled_ = false;
     const auto start = host_.MonotonicNow();
-    EXPECT_EQ(Run(ReadSpec()), 1);
+    EXPECT_EQ(Run(ReadPlan()), 1);
     EXPECT_EQ(host_.MonotonicNow() - start, c.waited) << "Timeout " << c.timeout << " f " << c.fraction_ns;
     EXPECT_EQ(host_.events, std::vector<std::string>{c.event}) << "Timeout " << c.timeout;
   }
@@ -118,15 +118,15 @@ TEST_F(ExchangeTest, TheStartFractionShapesTheWait) {
 
 TEST_F(ExchangeTest, ATimeOutAcrossMidnightGoesToTheNewDaysFile) {
   host_.SetLocalTime(2010, 6, 1, 23, 59, 59, 500'000'000);
-  EXPECT_EQ(Run(WriteSpec()), 1);
+  EXPECT_EQ(Run(WritePlan()), 1);
   EXPECT_EQ(host_.LogFiles(), std::vector<std::string>{"20100602.CEL"});
   EXPECT_EQ(host_.LogLines("20100602.CEL").at(0).substr(0, 19), "2010-06-01 23:59:59");
 }
 
 TEST_F(ExchangeTest, RecordsOfOneDayAppendToOneFile) {
-  EXPECT_EQ(Run(WriteSpec()), 1);
+  EXPECT_EQ(Run(WritePlan()), 1);
   AnswerWith(Answer(0x4031, {}, false));
-  EXPECT_EQ(Run(WriteSpec()), 0x4031);
+  EXPECT_EQ(Run(WritePlan()), 0x4031);
   const auto lines = host_.LogLines("20100601.CEL");
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("WriteSingleWord Time Out"), std::string::npos);
@@ -138,7 +138,7 @@ TEST_F(ExchangeTest, AnErrorAnswerToAReadIsJudgedAtOnce) {
   const auto wire = Answer(0xC059, {}, true);
   AnswerWith(wire);
   const auto start = host_.MonotonicNow();
-  EXPECT_EQ(Run(ReadSpec()), static_cast<std::int16_t>(0xC059));
+  EXPECT_EQ(Run(ReadPlan()), static_cast<std::int16_t>(0xC059));
   EXPECT_LT(host_.MonotonicNow() - start, 1s);
   EXPECT_TRUE(host_.events.empty());
   EXPECT_TRUE(data_.empty());
@@ -172,7 +172,7 @@ TEST_F(ExchangeTest, RefusesAnswersItCannotTrust) {
     std::filesystem::remove(host_.log_folder / "20100601.CEL");
     data_.clear();
     AnswerWith(c.wire);
-    EXPECT_EQ(Run(ReadSpec()), 1) << c.name;
+    EXPECT_EQ(Run(ReadPlan()), 1) << c.name;
     EXPECT_EQ(host_.events, std::vector<std::string>{c.event}) << c.name;
     EXPECT_TRUE(data_.empty()) << c.name;
     const auto lines = host_.LogLines("20100601.CEL");
@@ -190,7 +190,7 @@ TEST_F(ExchangeTest, NoiseAroundTheAnswerIsHarmless) {
   wire.insert(wire.end(), answer.begin(), answer.end());
   wire.insert(wire.end(), {0x10, 0x10, 0x42});
   AnswerWith(wire);
-  EXPECT_EQ(Run(ReadSpec()), 0);
+  EXPECT_EQ(Run(ReadPlan()), 0);
   EXPECT_EQ(data_, Bytes("34 12 CD AB"));
   EXPECT_EQ(port_.pending(), 0u);
 }
@@ -201,14 +201,14 @@ TEST_F(ExchangeTest, TheLargestAnswerFits) {
   const auto wire = Answer(0x0000, all_dle, true);
   ASSERT_GE(wire.size(), 1940u);
   AnswerWith(wire);
-  EXPECT_EQ(Run(ReadSpec(480)), 0);
+  EXPECT_EQ(Run(ReadPlan(480)), 0);
   EXPECT_EQ(data_, all_dle);
 }
 
 TEST_F(ExchangeTest, AStationWithoutSumCheckGetsTheHint) {
   settings_.sum_check = true;
   AnswerWith(Answer(0x0000, Bytes("34 12 CD AB"), false));
-  EXPECT_EQ(Run(ReadSpec()), 1);
+  EXPECT_EQ(Run(ReadPlan()), 1);
   EXPECT_EQ(host_.events, std::vector<std::string>{"TimeOut, Maybe because Sumcheck not set in PLC "});
 }
 
@@ -224,8 +224,8 @@ TEST_F(ExchangeTest, ALateAnswerIsNeverTakenByTheNextCall) {
       port.Deliver(Answer(0, Bytes("22 22 22 22"), false), 10ms);
     }
   });
-  EXPECT_EQ(Run(ReadSpec()), 1);
-  EXPECT_EQ(Run(ReadSpec()), 0);
+  EXPECT_EQ(Run(ReadPlan()), 1);
+  EXPECT_EQ(Run(ReadPlan()), 0);
   EXPECT_EQ(data_, Bytes("22 22 22 22"));
 }
 
@@ -233,22 +233,22 @@ TEST_F(ExchangeTest, TheClockStartsWhenTheFrameHasLeftThePort) {
   // A 480-word block write at 2400 baud: about 1000 bytes, 4.2 s on the line, longer than
   // the whole Timeout of 3; the answer comes 0.5 s after the frame has left.
   port_.SetSettings("2400,n,8,1");
-  ExchangeSpec spec = WriteSpec();
-  spec.build_request = [] {
+  ExchangePlan plan = WritePlan();
+  plan.build_request = [] {
     Request request{0, 0x1401, 0, Bytes("00 00 00 A8 E0 01")};
     request.data.resize(request.data.size() + 960, 0x01);
     return request;
   };
   port_.SetTransmitTime(4200ms);
   AnswerWith(Answer(0, {}, false), 4700ms);
-  EXPECT_EQ(Run(spec), 0);
+  EXPECT_EQ(Run(plan), 0);
 }
 
 TEST_F(ExchangeTest, AFrameThatNeverLeavesIsATimeOutCountedFromTheSend) {
   // 26 bytes at 9600 baud take 27 ms; the line gives up after twice that and a second.
   port_.SetTransmitTime(1h);
   const auto start = host_.MonotonicNow();
-  EXPECT_EQ(Run(WriteSpec()), 1);
+  EXPECT_EQ(Run(WritePlan()), 1);
   EXPECT_EQ(host_.MonotonicNow() - start, 2 * 26 * 1041666ns + 1s);
   EXPECT_EQ(port_.discarded_outputs(), 1);
   EXPECT_EQ(host_.events, std::vector<std::string>{"TimeOut"});
@@ -259,7 +259,7 @@ TEST_F(ExchangeTest, AFrameThatNeverLeavesIsATimeOutCountedFromTheSend) {
 TEST_F(ExchangeTest, AVanishedDeviceRaisesInsteadOfHanging) {
   port_.HangUp();
   try {
-    Run(WriteSpec());
+    Run(WritePlan());
     FAIL() << "no error";
   } catch (const AutomationError& e) {
     EXPECT_EQ(e.number(), ErrorNumber::DeviceIo);

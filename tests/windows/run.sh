@@ -3,7 +3,8 @@
 # registration (machine-wide and per user), the type library, the control through
 # IDispatch against the virtual PLC, a VBScript example through our own script host, and
 # the control embedded in a minimal OLE container under Xvfb (screenshots kept in the
-# work folder as container-win32.png and container-win64.png).
+# work folder as container-win32.png and container-win64.png), and the command-line tool
+# kestova.exe, built beside Kestova.ocx, against the same virtual PLC.
 #
 #   tests/windows/run.sh            from anywhere; work folder build/windows
 #
@@ -123,6 +124,28 @@ expect_failure() {
   fi
 }
 
+# expect_exit NAME STATUS STREAM LINE SECONDS COMMAND...: the command must exit with STATUS
+# and print LINE (an extended regular expression for a whole line) on STREAM, stdout or
+# stderr; for programs whose exit status and streams are the interface.
+expect_exit() {
+  local name=$1 expected=$2 stream=$3 line=$4 seconds=$5
+  shift 5
+  local status=0 out err
+  out=$WORK/run/step.stdout
+  err=$WORK/run/step.stderr
+  timeout "$seconds" "$@" >"$out" 2>"$err" || status=$?
+  sed -i 's/\r$//' "$out" "$err"  # Wine's console writes CRLF
+  sed 's/^/    /' "$out"
+  sed 's/^/    stderr: /' "$err"
+  if [ "$status" -eq "$expected" ] && grep -qxE -- "$line" "$WORK/run/step.$stream"; then
+    log "PASS $name"
+    passed=$((passed + 1))
+  else
+    log "FAIL $name (exit $status, expected $expected and on $stream: $line)"
+    failed=$((failed + 1))
+  fi
+}
+
 # ---- build ----------------------------------------------------------------------------
 
 build_windows() {
@@ -130,7 +153,8 @@ build_windows() {
   for preset in win32 win64; do
     log "building the $preset control and test programs"
     timeout 600 cmake --preset "$preset" -S "$ROOT" >/dev/null
-    timeout 900 cmake --build "$ROOT/build/$preset" -j2 --target kestova_ocx com_client script_host ole_container
+    timeout 900 cmake --build "$ROOT/build/$preset" -j2 \
+      --target kestova_ocx kestova_cli com_client script_host ole_container
   done
 }
 
@@ -209,6 +233,29 @@ windows_path() { timeout 60 winepath -w "$1" 2>/dev/null; }
 
 # ---- the tests ------------------------------------------------------------------------
 
+# kestova.exe needs no registration: each run opens the port, makes one exchange and
+# closes it. M3 is switched off again at the end so the other bitness sees its own set.
+test_cli() {
+  local preset=$1
+  local cli=$ROOT/build/$preset/server/kestova.exe
+  local data=(wine "$cli" --port "$DATA_PORT")
+  expect_exit "$preset kestova.exe write" 0 stdout 'result 0' 60 "${data[@]}" write D100 4660
+  expect_exit "$preset kestova.exe read, JSON" 0 stdout \
+    '\{"result":0,"device":"D100","values":\[4660\],"messages":\[\]\}' 60 \
+    "${data[@]}" --json read D100 1
+  expect_exit "$preset kestova.exe set" 0 stdout 'result 0' 60 "${data[@]}" set M3
+  expect_exit "$preset kestova.exe reads the bit it set" 0 stdout \
+    '\{"result":0,"device":"M0","values":\[0,0,0,1(,0){12}\],"messages":\[\]\}' 60 \
+    "${data[@]}" --json read M0 1
+  expect_exit "$preset kestova.exe reset" 0 stdout 'result 0' 60 "${data[@]}" reset M3
+  expect_exit "$preset kestova.exe refused address" 1 stderr 'D Address OverLimit' 60 \
+    "${data[@]}" write D20001 1
+  expect_exit "$preset kestova.exe usage error" 2 stderr \
+    'kestova: .*; usage: kestova \[OPTIONS\] read DEVICE POINTS' 60 "${data[@]}" read Q1 1
+  expect_exit "$preset kestova.exe time-out" 1 stderr 'TimeOut [0-9]+ Second' 60 \
+    wine "$cli" --port "$SILENT_PORT" --timeout 0 read D100 1
+}
+
 test_one_build() {
   local preset=$1 loader=$2
   local bin=$ROOT/build/$preset
@@ -231,6 +278,7 @@ test_one_build() {
   step "$preset VBScript example" "KESTOVA VBSCRIPT OK" 180 \
     wine "$host" "$example" "$DATA_PORT" "$SILENT_PORT"
   expect_failure "$preset VBScript error is reported" "SCRIPT ERROR" 120 wine "$host" "$broken"
+  test_cli "$preset"
   # The container needs a display: a Wine server of its own inside the Xvfb session, stopped
   # before the session ends (nothing may start Wine between here and the session, or its
   # desktop would have no display). The screenshot stays in the work folder.

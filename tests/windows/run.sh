@@ -22,8 +22,9 @@ WORK=${KESTOVA_WINDOWS_WORK:-$ROOT/build/windows}
 DATA_PORT=5     # COM5: the virtual PLC
 SILENT_PORT=6   # COM6: a virtual PLC that never answers (time-out tests)
 
+# The two header-only libraries are the command-line tool's, taken from the build machine.
 PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
-          wine wine64 wine32:i386 xvfb xauth)
+          libcli11-dev nlohmann-json3-dev wine wine64 wine32:i386 xvfb xauth)
 
 passed=0
 failed=0
@@ -39,6 +40,7 @@ have_tools() {
     command -v x86_64-w64-mingw32-widl >/dev/null &&
     [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wine64 ] &&
     [ -f /usr/include/wine/wine/windows/oaidl.idl ] &&
+    [ -f /usr/include/CLI/CLI.hpp ] && [ -f /usr/include/nlohmann/json.hpp ] &&
     command -v xvfb-run >/dev/null && command -v xauth >/dev/null
 }
 

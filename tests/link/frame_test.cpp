@@ -26,6 +26,8 @@ struct FrameCase {
   const char* wire;
 };
 
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
+
 class BuildFrameTest : public ::testing::TestWithParam<FrameCase> {};
 
 TEST_P(BuildFrameTest, SendsTheExactWireBytes) {

@@ -1,25 +1,3 @@
-# Cross build for i686 Windows with the mingw-w64 toolchain (posix threads model, so the
-# C++ runtime has its full threading support; everything is linked statically).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for i686 Windows with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(KESTOVA_MINGW_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${KESTOVA_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KESTOVA_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${KESTOVA_MINGW_TRIPLET}-windres)
-set(KESTOVA_WIDL ${KESTOVA_MINGW_TRIPLET}-widl)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KESTOVA_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Host packages' CMake files point at the host's /usr/include, which must never reach a
-# Windows compile.
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The .ocx and the test programs must need nothing but system DLLs under Wine or Windows.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-include(${CMAKE_CURRENT_LIST_DIR}/mingw-header-only.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

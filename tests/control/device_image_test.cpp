@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "control/tarvane.h"
-#include "link/automation_error.h"
+#include "support/raised.h"
 #include "support/memory_port.h"
 
 namespace kestova {
@@ -36,12 +36,7 @@ std::vector<GetterCase> Getters() {
 }
 
 bool RaisesSubscript(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number() == ErrorNumber::SubscriptOutOfRange;
-  }
-  return false;
+  return testing::Raised(f) == ErrorNumber::SubscriptOutOfRange;
 }
 
 TEST(DeviceImage, GettersGuardTheirIndexes) {

@@ -2,19 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "link/automation_error.h"
+#include "support/raised.h"
 
 namespace kestova {
 namespace {
 
-ErrorNumber ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return ErrorNumber{};
-}
+using testing::Raised;
 
 TEST(Variant, ConvertsAsAutomationDoes) {
   EXPECT_EQ(VariantToInteger(true), -1);
@@ -30,11 +23,11 @@ TEST(Variant, ConvertsAsAutomationDoes) {
 }
 
 TEST(Variant, RefusesWhatDoesNotConvert) {
-  EXPECT_EQ(ErrorOf([] { VariantToInteger(std::string("abc")); }), ErrorNumber::TypeMismatch);
-  EXPECT_EQ(ErrorOf([] { VariantToInteger(std::string("")); }), ErrorNumber::TypeMismatch);
-  EXPECT_EQ(ErrorOf([] { VariantToBoolean(std::string("maybe")); }), ErrorNumber::TypeMismatch);
-  EXPECT_EQ(ErrorOf([] { VariantToInteger(std::int32_t{40000}); }), ErrorNumber::Overflow);
-  EXPECT_EQ(ErrorOf([] { VariantToLong(std::string("1e12")); }), ErrorNumber::Overflow);
+  EXPECT_EQ(Raised([] { VariantToInteger(std::string("abc")); }), ErrorNumber::TypeMismatch);
+  EXPECT_EQ(Raised([] { VariantToInteger(std::string("")); }), ErrorNumber::TypeMismatch);
+  EXPECT_EQ(Raised([] { VariantToBoolean(std::string("maybe")); }), ErrorNumber::TypeMismatch);
+  EXPECT_EQ(Raised([] { VariantToInteger(std::int32_t{40000}); }), ErrorNumber::Overflow);
+  EXPECT_EQ(Raised([] { VariantToLong(std::string("1e12")); }), ErrorNumber::Overflow);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "control/tarvane.h"
-#include "link/automation_error.h"
+#include "support/raised.h"
 #include "support/bytes.h"
 #include "support/control_fixture.h"
 
@@ -44,12 +44,7 @@ class ArgumentChecks : public testing::ControlFixture {
   }
   ErrorNumber RaisedBy(const std::function<void()>& call) {
     sent_before_ = port_->outputs().size();
-    try {
-      call();
-    } catch (const AutomationError& e) {
-      return e.number();
-    }
-    return ErrorNumber{};
+    return testing::Raised(call);
   }
 
   std::size_t sent_before_ = 0;

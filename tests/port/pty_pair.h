@@ -11,6 +11,7 @@
 
 #include "link/automation_error.h"
 #include "link/serial_port.h"
+#include "support/raised.h"
 
 namespace kestova::testing {
 
@@ -37,16 +38,5 @@ class PtyPair {
 
 // Collects `count` bytes through WaitForInput and Input, or what arrived within the budget.
 Bytes ReadFromPort(SerialPort& port, std::size_t count, std::chrono::milliseconds budget);
-
-// The AutomationError number `action` raised, 0 if none.
-template <typename Action>
-int RaisedNumber(Action&& action) {
-  try {
-    action();
-  } catch (const AutomationError& error) {
-    return error.code();
-  }
-  return 0;
-}
 
 }  // namespace kestova::testing

@@ -22,6 +22,7 @@
 #include "link/automation_error.h"
 #include "link/serial_posix.h"
 #include "sim/virtual_plc.h"
+#include "support/raised.h"
 
 namespace kestova {
 namespace {
@@ -88,16 +89,7 @@ class PortFaults : public ::testing::Test {
   std::vector<std::string> events_;
 };
 
-// The error number `action` raised, 0 when it raised none.
-template <typename Action>
-int RaisedNumber(Action&& action) {
-  try {
-    action();
-  } catch (const AutomationError& error) {
-    return error.code();
-  }
-  return 0;
-}
+using testing::RaisedNumber;
 
 constexpr int kDeviceIo = static_cast<int>(ErrorNumber::DeviceIo);
 constexpr int kNoSuchPort = static_cast<int>(ErrorNumber::InvalidPortNumber);

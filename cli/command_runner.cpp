@@ -33,7 +33,7 @@ ExitStatus CommandRunner::operator()(const ReadCommand& command) {
   const std::int32_t start = ToLong(command.device.number);
   const std::int16_t points = ToInteger(command.points);
   Tarvane& control = session_.control();
-  const std::int16_t result = ReadFamily(control, command.device.family, start, points);
+  const std::int16_t result = control.Read(command.device.family, start, points);
   std::vector<int> values;
   if (result == 0) values = ImageValues(control, command.device.family, start, points);
   reporter_.Read(result, command.device, values);
@@ -41,15 +41,15 @@ ExitStatus CommandRunner::operator()(const ReadCommand& command) {
 }
 
 ExitStatus CommandRunner::operator()(const WriteCommand& command) {
-  const std::int16_t result = WriteWord(session_.control(), command.device.family,
-                                        ToLong(command.device.number), command.value);
+  const std::int16_t result =
+      session_.control().WriteWord(command.device.family, ToLong(command.device.number), command.value);
   reporter_.Result(result);
   return ExitStatusFor(result);
 }
 
 ExitStatus CommandRunner::operator()(const BitCommand& command) {
-  const std::int16_t result = WriteBit(session_.control(), command.device.family,
-                                       ToLong(command.device.number), command.on);
+  const std::int16_t result =
+      session_.control().SwitchBit(command.device.family, ToLong(command.device.number), command.on);
   reporter_.Result(result);
   return ExitStatusFor(result);
 }
@@ -96,7 +96,7 @@ ExitStatus CommandRunner::operator()(const WatchCommand& command) {
   std::int16_t result = 0;
   long reads = 0;
   while (command.count == 0 || reads < command.count) {
-    result = ReadFamily(control, command.device.family, start, points);
+    result = control.Read(command.device.family, start, points);
     ++reads;
     if (result != 0) break;
     const std::vector<int> values = ImageValues(control, command.device.family, start, points);

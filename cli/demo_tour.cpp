@@ -101,7 +101,7 @@ class Tour {
     Tarvane& control = session_.control();
     const auto start = static_cast<std::int32_t>(device.number);
     Step(title, "read " + DeviceLabel(device) + " " + std::to_string(points), 0,
-         [&](Tarvane& c) { return ReadFamily(c, device.family, start, points); });
+         [&](Tarvane& c) { return c.Read(device.family, start, points); });
     const std::vector<int> values = ImageValues(control, device.family, start, points);
     nlohmann::ordered_json shown = nlohmann::ordered_json::array();
     for (std::size_t k = 0; k < values.size(); ++k) {

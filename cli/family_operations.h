@@ -1,7 +1,7 @@
 #pragma once
-// One entry point per kind of operation, choosing the control's method for the family:
-// the control names its operations per family (ReadX, SetM, WriteZR); the tool speaks
-// of a device and lets this table pick.
+// What the tool needs to know of a family beyond the control's own by-family entry points
+// (Tarvane::Read, Image, WriteWord, SwitchBit): which commands it takes, and the values a
+// read left in the image.
 
 #include <cstdint>
 #include <vector>
@@ -11,9 +11,6 @@
 
 namespace kestova::cli {
 
-// Every family can be read.
-std::int16_t ReadFamily(Tarvane& control, DeviceFamily family, std::int32_t start,
-                        std::int16_t points);
 
 // The values a successful read left in the device image: 16 devices per word for a bit
 // family (0 or 1 each, from the start device up), one signed word per point otherwise.
@@ -22,11 +19,8 @@ std::vector<int> ImageValues(const Tarvane& control, DeviceFamily family, std::i
 
 // D, W and ZR only.
 bool IsWordWritable(DeviceFamily family);
-std::int16_t WriteWord(Tarvane& control, DeviceFamily family, std::int32_t address,
-                       std::int16_t value);
 
 // M, Y, B, L, F and S only (inputs cannot be switched).
 bool IsBitWritable(DeviceFamily family);
-std::int16_t WriteBit(Tarvane& control, DeviceFamily family, std::int32_t address, bool on);
 
 }  // namespace kestova::cli

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "kestova/version.h"
+#include "link/automation_error.h"
 
 namespace kestova {
 namespace {
@@ -145,5 +146,25 @@ std::int16_t Tarvane::PLCSW(std::int32_t index) const { return image_.GuardedWor
 bool Tarvane::PLCL(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::L, index, kRelayLimit); }
 bool Tarvane::PLCF(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::F, index, kRelayLimit); }
 bool Tarvane::PLCS(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::S, index, kRelayLimit); }
+
+int Tarvane::Image(DeviceFamily family, std::int32_t index) const {
+  switch (family) {
+    case DeviceFamily::X: return PLCX(index) ? 1 : 0;
+    case DeviceFamily::Y: return PLCY(index) ? 1 : 0;
+    case DeviceFamily::M: return PLCM(index) ? 1 : 0;
+    case DeviceFamily::B: return PLCB(index) ? 1 : 0;
+    case DeviceFamily::SM: return PLCSM(index) ? 1 : 0;
+    case DeviceFamily::SB: return PLCSB(index) ? 1 : 0;
+    case DeviceFamily::L: return PLCL(index) ? 1 : 0;
+    case DeviceFamily::F: return PLCF(index) ? 1 : 0;
+    case DeviceFamily::S: return PLCS(index) ? 1 : 0;
+    case DeviceFamily::D: return PLCD(index);
+    case DeviceFamily::W: return PLCW(index);
+    case DeviceFamily::ZR: return PLCZR(index);
+    case DeviceFamily::SD: return PLCSD(index);
+    case DeviceFamily::SW: return PLCSW(index);
+  }
+  throw AutomationError(ErrorNumber::InvalidCall);
+}
 
 }  // namespace kestova

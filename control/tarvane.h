@@ -160,6 +160,15 @@ class Tarvane {
   std::int16_t WriteBlock(const std::string& device, std::int16_t points,
                           const IntegerArray& data);
 
+  // ---- the same operations chosen by family, for hosts that speak of devices ---------
+  // Read runs exactly what ReadX ... ReadZR run. Image returns what the family's getter
+  // returns, bits as 1 or 0. WriteWord takes D, W, ZR and SwitchBit M, Y, B, L, F, S;
+  // any other family raises Invalid procedure call (5).
+  std::int16_t Read(DeviceFamily family, std::int32_t start_address, std::int16_t read_points);
+  int Image(DeviceFamily family, std::int32_t index) const;
+  std::int16_t WriteWord(DeviceFamily family, std::int32_t address, std::int16_t value);
+  std::int16_t SwitchBit(DeviceFamily family, std::int32_t address, bool on);
+
   // ---- remote RUN / STOP / RESET (operations/remote.cpp) -----------------------------
   std::int16_t RemoteRun(std::int16_t mode = 1, std::int16_t clear_mode = 1);
   std::int16_t RemoteStop(std::int16_t mode = 1);
@@ -169,9 +178,6 @@ class Tarvane {
   // Runs one exchange with the current configuration (operations/exchange.cpp).
   std::int16_t Exchange(const ExchangePlan& plan);
 
-  // The argument checks every public read makes, then ReadWord.
-  std::int16_t CheckedRead(DeviceFamily family, std::int32_t start_address,
-                           std::int16_t read_points);
   std::int16_t ReadWord(DeviceFamily family, std::int32_t start_address,
                         std::int16_t read_points);
   std::int16_t WriteSingleWord(std::int16_t device_code, std::int32_t address,

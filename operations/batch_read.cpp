@@ -63,8 +63,8 @@ constexpr int kBitsPerWord = 16;
 
 }  // namespace
 
-std::int16_t Tarvane::CheckedRead(DeviceFamily family, std::int32_t start_address,
-                                  std::int16_t read_points) {
+std::int16_t Tarvane::Read(DeviceFamily family, std::int32_t start_address,
+                           std::int16_t read_points) {
   const bool bits = IsBitFamily(family);
   // Points x 16 is an Integer product: outside -2048..2047 it overflows.
   if (bits && (read_points < -2048 || read_points > 2047)) {
@@ -121,19 +121,19 @@ std::int16_t Tarvane::ReadWord(DeviceFamily family, std::int32_t start_address,
   return Exchange(plan);
 }
 
-std::int16_t Tarvane::ReadX(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::X, s, p); }
-std::int16_t Tarvane::ReadY(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::Y, s, p); }
-Variant Tarvane::ReadM(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::M, s, p); }
-std::int16_t Tarvane::ReadB(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::B, s, p); }
-std::int16_t Tarvane::ReadSB(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::SB, s, p); }
-std::int16_t Tarvane::ReadSM(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::SM, s, p); }
-std::int16_t Tarvane::ReadL(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::L, s, p); }
-std::int16_t Tarvane::ReadF(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::F, s, p); }
-std::int16_t Tarvane::ReadS(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::S, s, p); }
-std::int16_t Tarvane::ReadD(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::D, s, p); }
-std::int16_t Tarvane::ReadSD(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::SD, s, p); }
-std::int16_t Tarvane::ReadW(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::W, s, p); }
-std::int16_t Tarvane::ReadSW(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::SW, s, p); }
-std::int16_t Tarvane::ReadZR(std::int32_t s, std::int16_t p) { return CheckedRead(DeviceFamily::ZR, s, p); }
+std::int16_t Tarvane::ReadX(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::X, s, p); }
+std::int16_t Tarvane::ReadY(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::Y, s, p); }
+Variant Tarvane::ReadM(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::M, s, p); }
+std::int16_t Tarvane::ReadB(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::B, s, p); }
+std::int16_t Tarvane::ReadSB(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::SB, s, p); }
+std::int16_t Tarvane::ReadSM(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::SM, s, p); }
+std::int16_t Tarvane::ReadL(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::L, s, p); }
+std::int16_t Tarvane::ReadF(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::F, s, p); }
+std::int16_t Tarvane::ReadS(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::S, s, p); }
+std::int16_t Tarvane::ReadD(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::D, s, p); }
+std::int16_t Tarvane::ReadSD(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::SD, s, p); }
+std::int16_t Tarvane::ReadW(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::W, s, p); }
+std::int16_t Tarvane::ReadSW(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::SW, s, p); }
+std::int16_t Tarvane::ReadZR(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::ZR, s, p); }
 
 }  // namespace kestova

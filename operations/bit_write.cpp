@@ -2,6 +2,7 @@
 // (0x1402/0x0001, one point). This request alone carries 0x0013 in its byte-count field.
 
 #include "control/tarvane.h"
+#include "link/automation_error.h"
 #include "link/frame.h"
 #include "link/transaction.h"
 
@@ -36,6 +37,18 @@ std::int16_t Tarvane::ResetB(std::int32_t a) { return CheckedBitWrite(limits_.b,
 std::int16_t Tarvane::ResetL(std::int32_t a) { return CheckedBitWrite(kRelayLimit, "L Address OverLimit, max 8191", kL, a, 0); }
 std::int16_t Tarvane::ResetF(std::int32_t a) { return CheckedBitWrite(kRelayLimit, "F Address OverLimit, max 8191", kF, a, 0); }
 std::int16_t Tarvane::ResetS(std::int32_t a) { return CheckedBitWrite(kRelayLimit, "S Address OverLimit, max 8191", kS, a, 0); }
+
+std::int16_t Tarvane::SwitchBit(DeviceFamily family, std::int32_t address, bool on) {
+  switch (family) {
+    case DeviceFamily::M: return on ? SetM(address) : ResetM(address);
+    case DeviceFamily::Y: return on ? SetY(address) : ResetY(address);
+    case DeviceFamily::B: return on ? SetB(address) : ResetB(address);
+    case DeviceFamily::L: return on ? SetL(address) : ResetL(address);
+    case DeviceFamily::F: return on ? SetF(address) : ResetF(address);
+    case DeviceFamily::S: return on ? SetS(address) : ResetS(address);
+    default: throw AutomationError(ErrorNumber::InvalidCall);  // inputs cannot be switched
+  }
+}
 
 std::int16_t Tarvane::WriteSingleBit(std::int16_t device_code, std::int32_t address,
                                      std::int16_t value) {

@@ -1,6 +1,7 @@
 // WriteD, WriteW, WriteZR: one word by a batch write (0x1401, word units, one point).
 
 #include "control/tarvane.h"
+#include "link/automation_error.h"
 #include "link/frame.h"
 #include "link/transaction.h"
 
@@ -28,6 +29,15 @@ std::int16_t Tarvane::WriteZR(std::int32_t address, std::int16_t value) {
     return 1;
   }
   return WriteSingleWord(0xB0, address, value);
+}
+
+std::int16_t Tarvane::WriteWord(DeviceFamily family, std::int32_t address, std::int16_t value) {
+  switch (family) {
+    case DeviceFamily::D: return WriteD(address, value);
+    case DeviceFamily::W: return WriteW(address, value);
+    case DeviceFamily::ZR: return WriteZR(address, value);
+    default: throw AutomationError(ErrorNumber::InvalidCall);
+  }
 }
 
 std::int16_t Tarvane::WriteSingleWord(std::int16_t device_code, std::int32_t address,

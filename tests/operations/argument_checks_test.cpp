@@ -192,6 +192,16 @@ TEST_F(ArgumentChecks, WordWritesCheckTheirLimit) {
   EXPECT_EQ(LastRequestData(), Bytes("64 00 00 A8 01 00 FF 7F"));
 }
 
+TEST_F(ArgumentChecks, ByFamilyEntryPointsTakeOnlyTheirFamilies) {
+  EXPECT_EQ(RaisedBy([&] { control_->SwitchBit(DeviceFamily::X, 0, true); }), ErrorNumber::InvalidCall);
+  EXPECT_EQ(RaisedBy([&] { control_->WriteWord(DeviceFamily::M, 0, 1); }), ErrorNumber::InvalidCall);
+  EXPECT_FALSE(Sent());
+  EXPECT_EQ(Call([&] { return control_->SwitchBit(DeviceFamily::Y, 8192, true); }), 1);
+  EXPECT_EQ(host_.events, std::vector<std::string>{" Y Address OverLimit"});
+  Call([&] { return control_->WriteWord(DeviceFamily::ZR, 64000, 1); });
+  EXPECT_EQ(LastRequestData(), Bytes("00 FA 00 B0 01 00 01 00"));
+}
+
 TEST_F(ArgumentChecks, BlockWriteChecksInOrder) {
   const std::string points = "Write Points should be from 1 to 480";
   const std::string dimension = "Dimension of data array less then the write points when writing block";

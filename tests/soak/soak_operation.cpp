@@ -171,37 +171,9 @@ Operation RandomOperation(std::mt19937_64& random, bool small) {
 std::int16_t Invoke(Tarvane& control, const Operation& op) {
   using K = Operation::Kind;
   switch (op.kind) {
-    case K::Read:
-      switch (op.family) {
-        case DeviceFamily::X: return control.ReadX(op.address, op.points);
-        case DeviceFamily::Y: return control.ReadY(op.address, op.points);
-        case DeviceFamily::M: return VariantToInteger(control.ReadM(op.address, op.points));
-        case DeviceFamily::B: return control.ReadB(op.address, op.points);
-        case DeviceFamily::SB: return control.ReadSB(op.address, op.points);
-        case DeviceFamily::SM: return control.ReadSM(op.address, op.points);
-        case DeviceFamily::L: return control.ReadL(op.address, op.points);
-        case DeviceFamily::F: return control.ReadF(op.address, op.points);
-        case DeviceFamily::S: return control.ReadS(op.address, op.points);
-        case DeviceFamily::D: return control.ReadD(op.address, op.points);
-        case DeviceFamily::SD: return control.ReadSD(op.address, op.points);
-        case DeviceFamily::W: return control.ReadW(op.address, op.points);
-        case DeviceFamily::SW: return control.ReadSW(op.address, op.points);
-        case DeviceFamily::ZR: return control.ReadZR(op.address, op.points);
-      }
-      break;
-    case K::WordWrite:
-      if (op.family == DeviceFamily::D) return control.WriteD(op.address, op.value);
-      if (op.family == DeviceFamily::W) return control.WriteW(op.address, op.value);
-      return control.WriteZR(op.address, op.value);
-    case K::BitWrite:
-      switch (op.family) {
-        case DeviceFamily::M: return op.on ? control.SetM(op.address) : control.ResetM(op.address);
-        case DeviceFamily::Y: return op.on ? control.SetY(op.address) : control.ResetY(op.address);
-        case DeviceFamily::B: return op.on ? control.SetB(op.address) : control.ResetB(op.address);
-        case DeviceFamily::L: return op.on ? control.SetL(op.address) : control.ResetL(op.address);
-        case DeviceFamily::F: return op.on ? control.SetF(op.address) : control.ResetF(op.address);
-        default: return op.on ? control.SetS(op.address) : control.ResetS(op.address);
-      }
+    case K::Read: return control.Read(op.family, op.address, op.points);
+    case K::WordWrite: return control.WriteWord(op.family, op.address, op.value);
+    case K::BitWrite: return control.SwitchBit(op.family, op.address, op.on);
     case K::BlockWrite:
       return control.WriteBlock(op.device_text, op.points, IntegerArray::ZeroBased(op.data));
     case K::RemoteRun: return control.RemoteRun(1, op.clear_mode);
@@ -212,23 +184,8 @@ std::int16_t Invoke(Tarvane& control, const Operation& op) {
 }
 
 int ImageElement(const Tarvane& control, DeviceFamily family, std::int32_t index) {
-  switch (family) {
-    case DeviceFamily::X: return control.PLCX(index) ? 1 : 0;
-    case DeviceFamily::Y: return control.PLCY(index) ? 1 : 0;
-    case DeviceFamily::M: return control.PLCM(index) ? 1 : 0;
-    case DeviceFamily::B: return control.PLCB(index) ? 1 : 0;
-    case DeviceFamily::SM: return control.PLCSM(index) ? 1 : 0;
-    case DeviceFamily::SB: return control.PLCSB(index) ? 1 : 0;
-    case DeviceFamily::L: return control.PLCL(index) ? 1 : 0;
-    case DeviceFamily::F: return control.PLCF(index) ? 1 : 0;
-    case DeviceFamily::S: return control.PLCS(index) ? 1 : 0;
-    case DeviceFamily::D: return static_cast<std::uint16_t>(control.PLCD(index));
-    case DeviceFamily::W: return static_cast<std::uint16_t>(control.PLCW(index));
-    case DeviceFamily::ZR: return static_cast<std::uint16_t>(control.PLCZR(index));
-    case DeviceFamily::SD: return static_cast<std::uint16_t>(control.PLCSD(index));
-    case DeviceFamily::SW: return static_cast<std::uint16_t>(control.PLCSW(index));
-  }
-  return -1;
+  const int value = control.Image(family, index);
+  return IsBitFamily(family) ? value : static_cast<std::uint16_t>(value);
 }
 
 int MemoryElement(const sim::DeviceMemory& memory, DeviceFamily family, std::int32_t index) {

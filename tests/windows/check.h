@@ -33,4 +33,18 @@ class Checks {
   int failed_ = 0;
 };
 
+// Wide text as ASCII for the check messages (anything else shows as '?').
+inline std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+// An HRESULT or other 32-bit code as 0xXXXXXXXX.
+inline std::string Hex(long value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
+  return text;
+}
+
 }  // namespace kestova::wintest

@@ -20,23 +20,13 @@
 namespace {
 
 using kestova::wintest::Checks;
+using kestova::wintest::Narrow;
+using kestova::wintest::Hex;
 using kestova::wintest::EventSink;
 using kestova::wintest::MemoryBag;
 using kestova::wintest::PropertySink;
 
 Checks checks;
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-std::string Hex(long value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
-  return text;
-}
 
 // An argument list in the order a caller writes it; owns its values.
 class Args {

@@ -24,6 +24,7 @@
 namespace {
 
 using kestova::wintest::Checks;
+using kestova::wintest::Narrow;
 using kestova::wintest::EventSink;
 using kestova::wintest::MemoryBag;
 using kestova::wintest::PropertySink;
@@ -32,12 +33,6 @@ Checks checks;
 constexpr RECT kControlPosition = {20, 20, 200, 200};
 constexpr UINT_PTR kAboutTimer = 7;
 constexpr int kAboutVersionId = 101;
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
-  return out;
-}
 
 // The site the container gives the control: client site, in-place site, control site.
 class Site : public IOleClientSite, public IOleInPlaceSite, public IOleControlSite {

@@ -13,25 +13,13 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "link/answer_reader.h"
 
 namespace {
 
-constexpr std::uint8_t kDle = 0x10;
-constexpr std::uint8_t kStx = 0x02;
-constexpr std::uint8_t kEtx = 0x03;
+using namespace kestova::fuzz;
 constexpr std::size_t kHeader = 4;
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-int HexDigitValue(std::uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // Chunk sizes from a small linear congruential generator, so one input byte gives a
 // reproducible and varied split, empty chunks included.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "control/host.h"
 #include "control/tarvane.h"
 #include "link/automation_error.h"
@@ -25,9 +26,7 @@ namespace {
 using kestova::AutomationError;
 using kestova::ErrorNumber;
 
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
+using kestova::fuzz::Require;
 
 // A host whose monotonic clock moves only when the port waits.
 class FuzzHost : public kestova::Host {

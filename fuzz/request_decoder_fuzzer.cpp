@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "link/answer_reader.h"
 #include "sim/frame_decoder.h"
 #include "sim/station.h"
@@ -22,20 +23,7 @@ namespace {
 using kestova::sim::ReceivedRequest;
 using kestova::sim::SumStatus;
 
-constexpr std::uint8_t kDle = 0x10;
-constexpr std::uint8_t kStx = 0x02;
-constexpr std::uint8_t kEtx = 0x03;
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-int HexDigitValue(std::uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+using namespace kestova::fuzz;
 
 void CheckRequest(const ReceivedRequest& request, bool sum_check) {
   Require(request.body.size() <= kestova::sim::FrameDecoder::kMaxBody);

@@ -18,11 +18,11 @@
 #include "control/host.h"
 #include "control/property_bag.h"
 #include "control/variant.h"
+#include "link/exchange.h"
 #include "link/serial_port.h"
 
 namespace kestova {
 
-struct ExchangePlan;
 
 enum MELSECPLCType : std::int32_t {
   Q_Fundmental = 0,
@@ -211,9 +211,8 @@ class Tarvane {
   std::int32_t extent_width_ = kExtentWidthTwips;
   std::int32_t extent_height_ = kExtentHeightTwips;
 
-  // Set when an exchange ended without a good answer: the next one waits for the line to
-  // go quiet before it sends, so a late answer is never taken as the next one's.
-  bool line_unsettled_ = false;
+  // What the link remembers of the line between this control's exchanges.
+  LineState line_;
 };
 
 }  // namespace kestova

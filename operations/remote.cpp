@@ -3,7 +3,7 @@
 
 #include "control/tarvane.h"
 #include "link/frame.h"
-#include "link/transaction.h"
+#include "link/exchange.h"
 
 namespace kestova {
 namespace {

@@ -1,6 +1,6 @@
 // The exchange on the in-memory port with the test clock: no real time passes.
 
-#include "link/transaction.h"
+#include "link/exchange.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ class ExchangeTest : public ::testing::Test {
 
   std::int16_t Run(const ExchangePlan& plan) {
     const LinkEnvironment env{port_, host_, host_.log_folder,
-                              [this](const std::string& text) { host_.MelsecOut(text); }, unsettled_};
+                              [this](const std::string& text) { host_.MelsecOut(text); }, line_};
     return RunExchange(env, settings_, plan);
   }
 
@@ -59,7 +59,7 @@ class ExchangeTest : public ::testing::Test {
 
   testing::TestHost host_;
   testing::MemoryPort port_;
-  bool unsettled_ = false;
+  LineState line_;
   ExchangeSettings settings_;
   std::vector<std::uint8_t> data_;
 };
@@ -108,7 +108,7 @@ TEST_F(ExchangeTest, TheStartFractionShapesTheWait) {
     host_.events.clear();
     host_.SetLocalTime(2010, 6, 1, 10, 20, 30, c.fraction_ns);
     settings_.timeout_seconds = c.timeout;
-    unsettled_ = false;
+    line_ = LineState();
     const auto start = host_.MonotonicNow();
     EXPECT_EQ(Run(ReadPlan()), 1);
     EXPECT_EQ(host_.MonotonicNow() - start, c.waited) << "Timeout " << c.timeout << " f " << c.fraction_ns;
@@ -180,7 +180,7 @@ TEST_F(ExchangeTest, RefusesAnswersItCannotTrust) {
     EXPECT_EQ(lines[0].rfind("2010-06-01 10:20:30ReadWord " + std::string(c.event) + "DeviceCode = A8", 0), 0u)
         << c.name;
     EXPECT_EQ(lines[1], "InBuffer = " + HexText(c.wire)) << c.name;
-    EXPECT_TRUE(unsettled_) << c.name;
+    EXPECT_TRUE(line_.unsettled()) << c.name;
   }
 }
 
@@ -253,7 +253,7 @@ TEST_F(ExchangeTest, AFrameThatNeverLeavesIsATimeOutCountedFromTheSend) {
   EXPECT_EQ(port_.discarded_outputs(), 1);
   EXPECT_EQ(host_.events, std::vector<std::string>{"TimeOut"});
   EXPECT_EQ(host_.LogLines("20100601.CEL").at(0).substr(0, 43), "2010-06-01 10:20:30WriteSingleWord Time Out");
-  EXPECT_TRUE(unsettled_);
+  EXPECT_TRUE(line_.unsettled());
 }
 
 TEST_F(ExchangeTest, AVanishedDeviceRaisesInsteadOfHanging) {
@@ -264,7 +264,7 @@ TEST_F(ExchangeTest, AVanishedDeviceRaisesInsteadOfHanging) {
   } catch (const AutomationError& e) {
     EXPECT_EQ(e.number(), ErrorNumber::DeviceIo);
   }
-  EXPECT_TRUE(unsettled_);
+  EXPECT_TRUE(line_.unsettled());
 }
 
 }  // namespace

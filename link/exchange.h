@@ -20,14 +20,25 @@
 
 namespace kestova {
 
+// What the link remembers of the line between exchanges. Its owner keeps one per port and
+// hands it to every exchange; only the exchange reads or changes it.
+class LineState {
+ public:
+  // Whether the last exchange ended without an answer it accepted, so that answer may
+  // still be on its way.
+  bool unsettled() const { return unsettled_; }
+
+ private:
+  friend class Exchange;
+  bool unsettled_ = false;
+};
+
 struct LinkEnvironment {
   SerialPort& port;
   Clock& clock;
   std::filesystem::path log_folder;
   std::function<void(const std::string&)> raise;  // MelsecOut
-  // Carried between exchanges: set when one ended without a good answer, so the next
-  // waits for the line to go quiet before sending.
-  bool& line_unsettled;
+  LineState& line;
 };
 
 struct ExchangeSettings {

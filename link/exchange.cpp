@@ -1,4 +1,4 @@
-#include "link/transaction.h"
+#include "link/exchange.h"
 
 #include <algorithm>
 #include <vector>
@@ -8,10 +8,11 @@
 #include "link/line_settings.h"
 
 namespace kestova {
-namespace {
 
 using std::chrono::nanoseconds;
 using std::chrono::seconds;
+
+namespace {
 
 // Room past the expected length for an error answer that carries error information.
 constexpr std::size_t kAnswerSlack = 32;
@@ -20,6 +21,8 @@ constexpr std::size_t kShortestBody = 14;
 constexpr nanoseconds kQuietFloor = std::chrono::milliseconds(100);
 constexpr nanoseconds kQuietLimit = seconds(1);
 constexpr int kQuietCharacters = 20;
+
+}  // namespace
 
 // Everything one exchange needs to know to write its records.
 class Exchange {
@@ -62,7 +65,7 @@ std::int16_t Exchange::Run() {
 
   port.SetInputLen(0);
   DropStaleInput();
-  env_.line_unsettled = true;  // until a well-formed answer proves the line is in step
+  env_.line.unsettled_ = true;  // until a well-formed answer proves the line is in step
   MarkStart();
   port.Output(frame_.bytes);
   // The clock starts once the frame has left the port: a long frame on a slow line
@@ -102,7 +105,7 @@ std::int16_t Exchange::Run() {
     const auto code = static_cast<std::uint16_t>(end_code);
     LogAnswerRecord(plan_.operation + " ErroCode=" + HexByte(static_cast<std::uint8_t>(code >> 8)) +
                     HexByte(static_cast<std::uint8_t>(code & 0xFF)));
-    env_.line_unsettled = reader.dropped_frames() > 0;
+    env_.line.unsettled_ = reader.dropped_frames() > 0;
     return end_code;
   }
   if (reader.image().size() != expected) return Refuse("Answer Length Error");
@@ -111,7 +114,7 @@ std::int16_t Exchange::Run() {
     plan_.unpack(reader.body().subspan(kShortestBody));
   }
   DiscardInput();
-  env_.line_unsettled = reader.dropped_frames() > 0;
+  env_.line.unsettled_ = reader.dropped_frames() > 0;
   return 0;
 }
 
@@ -133,7 +136,7 @@ nanoseconds Exchange::CharacterTime() const {
 
 void Exchange::DropStaleInput() {
   SerialPort& port = env_.port;
-  if (!env_.line_unsettled) {
+  if (!env_.line.unsettled_) {
     DiscardInput();
     return;
   }
@@ -147,7 +150,7 @@ void Exchange::DropStaleInput() {
     if (now >= limit) break;
     if (!port.WaitForInput(std::min(quiet, nanoseconds(limit - now)))) break;
   }
-  env_.line_unsettled = false;
+  env_.line.unsettled_ = false;
 }
 
 void Exchange::TakeInput(AnswerReader& reader) {
@@ -205,8 +208,6 @@ void Exchange::LogAnswerRecord(const std::string& message) {
     log_.Append({start_stamp_ + message + frame_.text});
   }
 }
-
-}  // namespace
 
 std::int16_t RunExchange(const LinkEnvironment& env, const ExchangeSettings& settings,
                          const ExchangePlan& plan) {

@@ -17,7 +17,9 @@ constexpr const wchar_t* kProgId = L"Kestova.Tarvane.1";
 constexpr const wchar_t* kVersionIndependentProgId = L"Kestova.Tarvane";
 // Type library versions are registered in hexadecimal: 19.0 is "13.0".
 constexpr const wchar_t* kTypeLibVersion = L"13.0";
-constexpr const wchar_t* kClassVersion = L"1.0";
+// Hosts load the class's type library through CLSID\...\TypeLib and \Version, so the
+// version here is the library's (major.minor in decimal), not the class's own 1.0.
+constexpr const wchar_t* kClassVersion = L"19.0";
 constexpr const wchar_t* kTypeLibName = L"Kestova: MELSEC Q series PLC access over a serial line";
 // Activate when visible, inside-out, can't link inside, set client site first,
 // recompose on resize: what a small control on a form needs.
@@ -27,10 +29,14 @@ constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE
 // The standard marshalers for a dual interface and for a dispatch-only one.
 constexpr const wchar_t* kDualMarshaler = L"{00020424-0000-0000-C000-000000000046}";
 constexpr const wchar_t* kDispatchMarshaler = L"{00020420-0000-0000-C000-000000000046}";
+// The category that tells containers' insert-control lists this is a control.
+constexpr const wchar_t* kControlCategory = L"{40FC6ED4-2438-11CF-A3DB-080036F12502}";
 #ifdef _WIN64
 constexpr const wchar_t* kTypeLibPlatform = L"win64";
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
 #else
 constexpr const wchar_t* kTypeLibPlatform = L"win32";
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
 #endif
 
 std::wstring GuidText(REFGUID guid) {
@@ -85,22 +91,30 @@ class ClassesRoot {
   HKEY key_;
 };
 
-void DeleteTree(HKEY root, const std::wstring& path) {
-  const LONG status = RegDeleteTreeW(root, path.c_str());
+// Deletes a key with everything below it, in the given registry view (0: our own).
+void DeleteTree(HKEY root, const std::wstring& path, REGSAM view = 0) {
+  HKEY key = nullptr;
+  LONG status = RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key);
+  if (status == ERROR_FILE_NOT_FOUND) return;
+  if (status == ERROR_SUCCESS) {
+    status = RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+  }
+  if (status == ERROR_SUCCESS) status = RegDeleteKeyExW(root, path.c_str(), view, 0);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     throw ComFailure(HRESULT_FROM_WIN32(status));
   }
-  RegDeleteKeyW(root, path.c_str());
 }
 
-bool HasSubkeys(HKEY root, const std::wstring& path) {
+// Whether the other bitness's control is registered: its class key is in the other view.
+bool OtherBitnessRegistered(HKEY root) {
+  const std::wstring path = L"CLSID\\" + GuidText(CLSID_Tarvane) + L"\\InprocServer32";
   HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  DWORD subkeys = 0;
-  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr);
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | kOtherView, &key) != ERROR_SUCCESS) {
+    return false;
+  }
   RegCloseKey(key);
-  return subkeys > 0;
+  return true;
 }
 
 void RegisterInterface(HKEY root, REFIID iid, const wchar_t* name, const wchar_t* marshaler) {
@@ -126,6 +140,7 @@ void WriteEntries(HKEY root) {
   RegistryKey(root, class_path + L"\\ProgID").Default(kProgId);
   RegistryKey(root, class_path + L"\\VersionIndependentProgID").Default(kVersionIndependentProgId);
   RegistryKey(root, class_path + L"\\Control");
+  RegistryKey(root, class_path + L"\\Implemented Categories\\" + kControlCategory);
   RegistryKey(root, class_path + L"\\MiscStatus").Default(L"0");
   RegistryKey(root, class_path + L"\\MiscStatus\\1").Default(std::to_wstring(kMiscStatus));
   RegistryKey(root, class_path + L"\\ToolboxBitmap32")
@@ -148,20 +163,21 @@ void WriteEntries(HKEY root) {
   RegisterInterface(root, DIID___Tarvane, L"__Tarvane", kDispatchMarshaler);
 }
 
+// The 32-bit and the 64-bit control share the ProgIDs and the type library's key (the
+// registry keeps one copy for both views); the class and the interfaces have a copy in
+// each view. Each unregistration removes what its own bitness alone owns, and the last
+// one removes the shared keys and the interfaces of both views.
 void RemoveEntries(HKEY root) {
-  DeleteTree(root, L"CLSID\\" + GuidText(CLSID_Tarvane));
-  DeleteTree(root, kProgId);
-  DeleteTree(root, kVersionIndependentProgId);
-
-  // The 32-bit and the 64-bit control share the type library's key: the library and its
-  // interfaces go only when no platform's file is left registered.
   const std::wstring library_key = L"TypeLib\\" + GuidText(LIBID_Kestova);
-  const std::wstring files = library_key + L"\\" + kTypeLibVersion + L"\\0";
-  DeleteTree(root, files + L"\\" + kTypeLibPlatform);
-  if (!HasSubkeys(root, files)) {
-    DeleteTree(root, library_key);
-    DeleteTree(root, L"Interface\\" + GuidText(IID__Tarvane));
-    DeleteTree(root, L"Interface\\" + GuidText(DIID___Tarvane));
+  DeleteTree(root, L"CLSID\\" + GuidText(CLSID_Tarvane));
+  DeleteTree(root, library_key + L"\\" + kTypeLibVersion + L"\\0\\" + kTypeLibPlatform);
+  if (OtherBitnessRegistered(root)) return;
+  for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+    DeleteTree(root, kProgId, view);
+    DeleteTree(root, kVersionIndependentProgId, view);
+    DeleteTree(root, library_key, view);
+    DeleteTree(root, L"Interface\\" + GuidText(IID__Tarvane), view);
+    DeleteTree(root, L"Interface\\" + GuidText(DIID___Tarvane), view);
   }
 }
 

@@ -1,6 +1,6 @@
 // The control through IDispatch, the way a script or a late-bound client calls it, against
-// the virtual PLC: ByRef, omitted optional and array arguments, events through a
-// connection point, run-time errors as EXCEPINFO, and both persistence interfaces.
+// the virtual PLC: ByRef, named, omitted optional and array arguments, events through a
+// connection point, run-time errors as EXCEPINFO, and the persistence interfaces.
 
 #include <windows.h>
 #include <objbase.h>
@@ -9,6 +9,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "check.h"
 #include "com_objects.h"
 #include "server/kestova_h.h"
+#include "server/log_folder.h"
 
 namespace {
 
@@ -28,7 +30,8 @@ using kestova::wintest::PropertySink;
 
 Checks checks;
 
-// An argument list in the order a caller writes it; owns its values.
+// An argument list in the order a caller writes it, positional ones first, then any
+// named ones (Named gives the name of the value added next); owns its values.
 class Args {
  public:
   Args() = default;
@@ -62,11 +65,26 @@ class Args {
   Args& Missing() {
     return Add(VT_ERROR, [&](VARIANT& v) { v.scode = DISP_E_PARAMNOTFOUND; });
   }
+  Args& RefError(SCODE* target) {
+    return Add(VT_ERROR | VT_BYREF, [&](VARIANT& v) { v.pscode = target; });
+  }
+  Args& Named(const wchar_t* name) {
+    names_.push_back(name);
+    return *this;
+  }
   Args& Array(SAFEARRAY* array, VARTYPE element) {
     return Add(static_cast<VARTYPE>(VT_ARRAY | element), [&](VARIANT& v) { v.parray = array; });
   }
-  // rgvarg order: last argument first.
-  std::vector<VARIANT> Reversed() const { return {values_.rbegin(), values_.rend()}; }
+  const std::vector<const wchar_t*>& names() const { return names_; }
+  // rgvarg order: the named values as named, then the positional ones last first.
+  std::vector<VARIANT> InDispatchOrder() const {
+    const std::size_t positional = values_.size() - names_.size();
+    std::vector<VARIANT> order(values_.begin() + static_cast<std::ptrdiff_t>(positional),
+                               values_.end());
+    order.insert(order.end(), values_.rend() - static_cast<std::ptrdiff_t>(positional),
+                 values_.rend());
+    return order;
+  }
 
  private:
   template <class Fill>
@@ -79,10 +97,14 @@ class Args {
     return *this;
   }
   std::vector<VARIANT> values_;
+  std::vector<const wchar_t*> names_;
 };
 
 struct Outcome {
   HRESULT hr = E_FAIL;
+  HRESULT names_hr = E_FAIL;   // GetIDsOfNames for the member and the argument names
+  std::vector<DISPID> ids;     // what it answered
+  UINT argument_error = ~0u;
   VARIANT result{};
   EXCEPINFO error{};
   Outcome() { VariantInit(&result); }
@@ -118,18 +140,23 @@ class Control {
   }
   IDispatch* get() const { return dispatch_; }
 
-  DISPID Id(const wchar_t* name) const {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    return id;
-  }
+  // The way Basic clients call: the names through GetIDsOfNames, then Invoke; a put's
+  // value is the one named DISPID_PROPERTYPUT, after any other named ones.
   void Call(Outcome& out, const wchar_t* name, const Args& args,
             WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET) const {
-    std::vector<VARIANT> arguments = args.Reversed();
-    DISPPARAMS parameters{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
-    out.hr = dispatch_->Invoke(Id(name), IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
-                               &out.result, &out.error, nullptr);
+    std::vector<LPOLESTR> names = {const_cast<LPOLESTR>(name)};
+    for (const wchar_t* named : args.names()) names.push_back(const_cast<LPOLESTR>(named));
+    out.ids.assign(names.size(), 0);
+    out.names_hr = dispatch_->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()),
+                                            LOCALE_USER_DEFAULT, out.ids.data());
+    std::vector<DISPID> named(out.ids.begin() + 1, out.ids.end());
+    if (flags == DISPATCH_PROPERTYPUT) named.push_back(DISPID_PROPERTYPUT);
+    std::vector<VARIANT> arguments = args.InDispatchOrder();
+    DISPPARAMS parameters{arguments.data(), named.data(), static_cast<UINT>(arguments.size()),
+                          static_cast<UINT>(named.size())};
+    out.hr = dispatch_->Invoke(out.ids[0], IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
+                               flags == DISPATCH_PROPERTYPUT ? nullptr : &out.result, &out.error,
+                               &out.argument_error);
   }
   long CallLong(const wchar_t* name, const Args& args) const {
     Outcome out;
@@ -145,11 +172,7 @@ class Control {
     return out.Text();
   }
   void Put(Outcome& out, const wchar_t* name, const Args& value) const {
-    std::vector<VARIANT> arguments = value.Reversed();
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS parameters{arguments.data(), &named, static_cast<UINT>(arguments.size()), 1};
-    out.hr = dispatch_->Invoke(Id(name), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
-                               &parameters, nullptr, &out.error, nullptr);
+    Call(out, name, value, DISPATCH_PROPERTYPUT);
   }
   void Set(const wchar_t* name, const Args& value) const {
     Outcome out;
@@ -287,6 +310,72 @@ bool LogMentions(const std::wstring& text) {
   return content.find(Narrow(text)) != std::string::npos;
 }
 
+// Named and omitted arguments in the forms VBA, .NET and script hosts send them, against
+// the open port; the rows run in order (a write, then the read that shows it).
+void ArgumentForms(const Control& control) {
+  static SCODE missing = DISP_E_PARAMNOTFOUND;
+  static VARIANT missing_variant{};
+  missing_variant.vt = VT_ERROR;
+  missing_variant.scode = DISP_E_PARAMNOTFOUND;
+  struct Form {
+    const char* what;
+    const wchar_t* member;
+    void (*fill)(Args&);
+    HRESULT names_hr;
+    HRESULT hr;
+    long result;  // for S_OK; else the argument at fault, or -1 for none
+  };
+  const Form forms[] = {
+      {"WriteD 300, Value:=4321", L"WriteD", [](Args& a) { a.I4(300).Named(L"Value").I2(4321); },
+       S_OK, S_OK, 0},
+      {"ReadD ReadPoints:=1, StartAddress:=300", L"ReadD",
+       [](Args& a) { a.Named(L"readpoints").I2(1).Named(L"StartAddress").I4(300); }, S_OK, S_OK,
+       0},
+      {"PLCD(Index:=300)", L"PLCD", [](Args& a) { a.Named(L"Index").I2(300); }, S_OK, S_OK, 4321},
+      {"RemoteRun ClearMode:=0", L"RemoteRun", [](Args& a) { a.Named(L"ClearMode").I2(0); }, S_OK,
+       S_OK, 0},
+      {"WriteBlock Points:=2, iData:=..., Device:=\"D400\"", L"WriteBlock",
+       [](Args& a) {
+         a.Named(L"Points").I2(2).Named(L"iData").Array(IntegerArray({5, 6}, 0), VT_I2);
+         a.Named(L"Device").Text(L"D400");
+       },
+       S_OK, S_OK, 0},
+      {"RemoteStop()", L"RemoteStop", [](Args&) {}, S_OK, S_OK, 0},
+      {"RemoteRun(missing, missing)", L"RemoteRun", [](Args& a) { a.Missing().Missing(); }, S_OK,
+       S_OK, 0},
+      {"RemoteStop(missing by reference)", L"RemoteStop", [](Args& a) { a.RefError(&missing); },
+       S_OK, S_OK, 0},
+      {"RemoteRun(1, reference to a missing Variant)", L"RemoteRun",
+       [](Args& a) { a.I2(1).Ref(&missing_variant); }, S_OK, S_OK, 0},
+      {"ReadD 100, StartAddress:=5 names a given argument", L"ReadD",
+       [](Args& a) { a.I4(100).Named(L"StartAddress").I4(5); }, S_OK, DISP_E_PARAMNOTFOUND, 0},
+      {"SetM Adress:=1 names no argument", L"SetM", [](Args& a) { a.Named(L"Adress").I4(1); },
+       DISP_E_UNKNOWNNAME, DISP_E_PARAMNOTFOUND, 0},
+      {"ReadD Result:=0 names the return value", L"ReadD",
+       [](Args& a) { a.I4(0).I2(1).Named(L"Result").I2(0); }, DISP_E_UNKNOWNNAME,
+       DISP_E_PARAMNOTFOUND, 0},
+  };
+  for (const Form& form : forms) {
+    Args args;
+    form.fill(args);
+    Outcome out;
+    control.Call(out, form.member, args);
+    const std::string row = std::string(form.what) + ": ";
+    checks.That(out.names_hr == form.names_hr, row + "GetIDsOfNames " + Hex(out.names_hr));
+    if (form.names_hr == DISP_E_UNKNOWNNAME) {
+      checks.That(out.ids.back() == DISPID_UNKNOWN && out.ids[0] != DISPID_UNKNOWN,
+                  row + "the unknown name is DISPID_UNKNOWN");
+    }
+    checks.That(out.hr == form.hr, row + "Invoke " + Hex(out.hr) + " " + Narrow(out.Description()));
+    if (form.hr == S_OK) {
+      checks.That(out.Long() == form.result, row + "result " + std::to_string(out.Long()));
+    } else {
+      checks.That(out.argument_error == static_cast<UINT>(form.result),
+                  row + "argument at fault " + std::to_string(out.argument_error));
+    }
+  }
+}
+
 void OperationsAgainstThePlc(const Control& control, int data_port, int silent_port) {
   EventSink* scribbler = new EventSink(DIID___Tarvane, true);
   EventSink* listener = new EventSink(DIID___Tarvane, false);
@@ -358,11 +447,7 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
   checks.That(control.CallLong(L"ReadM", Args().I4(0).I2(1)) == 0, "ReadM(0, 1) again is 0");
   checks.That(control.CallLong(L"PLCM", Args().I2(10)) == 0, "PLCM(10) is False after ResetM");
 
-  // Optional arguments: absent, or passed as "missing".
-  checks.That(control.CallLong(L"RemoteStop", Args()) == 0, "RemoteStop() is 0");
-  checks.That(control.CallLong(L"RemoteRun", Args().Missing().Missing()) == 0,
-              "RemoteRun(missing, missing) is 0");
-  checks.That(control.CallLong(L"RemoteRun", Args().I2(1)) == 0, "RemoteRun(1) is 0");
+  ArgumentForms(control);
 
   // Run-time errors come back as DISP_E_EXCEPTION with the automation error number.
   Outcome overflow;
@@ -482,6 +567,7 @@ void PropertyBagRoundTrip() {
   Configure(saved);
   MemoryBag* bag = new MemoryBag();
   checks.That(persist->Save(bag, TRUE, TRUE) == S_OK, "IPersistPropertyBag::Save");
+  checks.That(persist->Load(bag, nullptr) == E_UNEXPECTED, "Load after InitNew is refused");
   persist->Release();
 
   const wchar_t* order[] = {L"Enabled",      L"CommPort",      L"Settings",  L"Handshaking",
@@ -504,7 +590,7 @@ void PropertyBagRoundTrip() {
   Control loaded(CreateControl());
   IPersistPropertyBag* load = loaded.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
   checks.That(load && load->Load(bag, nullptr) == S_OK, "IPersistPropertyBag::Load");
-  checks.That(load && load->InitNew() == CO_E_ALREADYINITIALIZED, "InitNew after Load is refused");
+  checks.That(load && load->InitNew() == E_UNEXPECTED, "InitNew after Load is refused");
   if (load) load->Release();
   CheckConfigured(loaded, "property bag");
 
@@ -541,10 +627,16 @@ void StreamRoundTrip() {
   checks.That(persist->IsDirty() == S_FALSE, "a new control is clean");
   Configure(saved);
   checks.That(persist->IsDirty() == S_OK, "a configured control is dirty");
+  // A medium that fills up part-way: the save fails and the changes stay unsaved.
+  kestova::wintest::FullStream* full = new kestova::wintest::FullStream(20);
+  checks.That(persist->Save(full, TRUE) == STG_E_MEDIUMFULL, "a save that fills the stream fails");
+  checks.That(persist->IsDirty() == S_OK, "a failed save leaves the control dirty");
+  full->Release();
   IStream* stream = nullptr;
   CreateStreamOnHGlobal(nullptr, TRUE, &stream);
   checks.That(persist->Save(stream, TRUE) == S_OK, "IPersistStreamInit::Save");
   checks.That(persist->IsDirty() == S_FALSE, "saving with clear-dirty cleans the control");
+  checks.That(persist->Load(stream) == E_UNEXPECTED, "Load after InitNew is refused");
   persist->Release();
 
   LARGE_INTEGER zero{};
@@ -567,6 +659,70 @@ void StreamRoundTrip() {
   if (load_junk) load_junk->Release();
   junk->Release();
   stream->Release();
+}
+
+// All of a stream, from its start.
+std::string Contents(IStream* stream) {
+  LARGE_INTEGER zero{};
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  std::string bytes(4096, '\0');
+  ULONG got = 0;
+  stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got);
+  bytes.resize(got);
+  return bytes;
+}
+
+// What document hosts do: OleCreate (which needs IPersistStorage), OleSave, SaveCompleted,
+// OleLoad; the storage's "Contents" stream holds what IPersistStreamInit saves.
+void StorageRoundTrip() {
+  ILockBytes* memory = nullptr;
+  IStorage* storage = nullptr;
+  CreateILockBytesOnHGlobal(nullptr, TRUE, &memory);
+  StgCreateDocfileOnILockBytes(memory, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                               &storage);
+  IDispatch* created = nullptr;
+  const HRESULT hr = OleCreate(CLSID_Tarvane, IID_IDispatch, OLERENDER_NONE, nullptr, nullptr,
+                               storage, reinterpret_cast<void**>(&created));
+  if (checks.That(hr == S_OK, "OleCreate into a storage (" + Hex(hr) + ")")) {
+    Control saved(created);
+    Configure(saved);
+    IPersistStorage* persist = saved.As<IPersistStorage>(IID_IPersistStorage);
+    checks.That(persist->Load(storage) == CO_E_ALREADYINITIALIZED, "Load after InitNew is refused");
+    // Saving a copy elsewhere leaves the changes unsaved here.
+    IStorage* copy = nullptr;
+    storage->CreateStorage(L"copy", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                           &copy);
+    checks.That(persist->Save(copy, FALSE) == S_OK && persist->SaveCompleted(nullptr) == S_OK &&
+                    persist->IsDirty() == S_OK,
+                "a copy saved elsewhere leaves the control dirty");
+    copy->Release();
+    checks.That(OleSave(persist, storage, TRUE) == S_OK && persist->IsDirty() == S_FALSE,
+                "OleSave saves and cleans the control");
+    checks.That(persist->Save(storage, TRUE) == E_UNEXPECTED, "no Save before SaveCompleted");
+    checks.That(persist->HandsOffStorage() == S_OK && persist->SaveCompleted(nullptr) == E_INVALIDARG &&
+                    persist->SaveCompleted(storage) == S_OK && persist->SaveCompleted(storage) == E_UNEXPECTED,
+                "hands off the storage until SaveCompleted gives one back");
+    IStream* contents = nullptr;
+    storage->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &contents);
+    IStream* plain = nullptr;
+    CreateStreamOnHGlobal(nullptr, TRUE, &plain);
+    IPersistStreamInit* stream_persist = saved.As<IPersistStreamInit>(IID_IPersistStreamInit);
+    stream_persist->Save(plain, FALSE);
+    checks.That(contents && Contents(contents) == Contents(plain),
+                "\"Contents\" holds what the stream save writes");
+    stream_persist->Release();
+    plain->Release();
+    if (contents) contents->Release();
+    persist->Release();
+
+    IDispatch* loaded = nullptr;
+    checks.That(OleLoad(storage, IID_IDispatch, nullptr, reinterpret_cast<void**>(&loaded)) == S_OK,
+                "OleLoad from the storage");
+    Control reloaded(loaded);
+    if (loaded) CheckConfigured(reloaded, "storage");
+  }
+  storage->Release();
+  memory->Release();
 }
 
 void ClassInfo(const Control& control) {
@@ -658,7 +814,7 @@ void ReleasedFromItsOwnEvent() {
 
   Args args;
   args.I4(0).I2(1);
-  std::vector<VARIANT> arguments = args.Reversed();
+  std::vector<VARIANT> arguments = args.InDispatchOrder();
   DISPPARAMS parameters{arguments.data(), nullptr, 2, 0};
   Outcome out;
   // The port is closed: the call raises "Port not Open", whose handler drops the control.
@@ -668,6 +824,16 @@ void ReleasedFromItsOwnEvent() {
               "a handler that releases the control does not end the call early");
   checks.That(sink->alive_during_call, "the control outlives the call its handler released it in");
   sink->Release();
+}
+
+// Without LOCALAPPDATA the log still goes to an absolute folder, never to one relative to
+// the host's current folder.
+void LogFolderWithoutLocalAppData() {
+  SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+  const std::filesystem::path folder = kestova::server::LogFolder(L"C:\\no such folder");
+  checks.That(folder.is_absolute() && folder.filename() == L"Kestova" &&
+                  std::filesystem::is_directory(folder),
+              "without LOCALAPPDATA the log folder is " + folder.string());
 }
 
 }  // namespace
@@ -684,6 +850,8 @@ int RunControlTests(int data_port, int silent_port) {
   }
   PropertyBagRoundTrip();
   StreamRoundTrip();
+  StorageRoundTrip();
   ReleasedFromItsOwnEvent();
+  LogFolderWithoutLocalAppData();
   return checks.Finish("KESTOVA COM CLIENT OK");
 }

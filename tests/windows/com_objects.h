@@ -1,6 +1,6 @@
 #pragma once
 // Small COM objects the Windows tests hand to the control: an event sink, a property
-// change sink and a property bag. Each counts its own references and answers only the
+// change sink, a property bag and a stream that fills up. Each counts its own references and answers only the
 // interfaces it implements.
 
 #include <windows.h>
@@ -123,6 +123,48 @@ class MemoryBag : public SimpleObject<IPropertyBag> {
 
  protected:
   bool Answers(REFIID iid) const override { return IsEqualIID(iid, IID_IPropertyBag); }
+};
+
+// Takes `room` bytes, then fails as a full disk does; the save that meets it fails part-way.
+class FullStream : public SimpleObject<IStream> {
+ public:
+  explicit FullStream(ULONG room) : room_(room) {}
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG count, ULONG* written) override {
+    const ULONG taken = count < room_ ? count : room_;
+    room_ -= taken;
+    if (written) *written = taken;
+    return taken > 0 ? S_OK : STG_E_MEDIUMFULL;
+  }
+  HRESULT STDMETHODCALLTYPE Read(void*, ULONG, ULONG* read) override {
+    if (read) *read = 0;
+    return S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                   ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+
+ protected:
+  bool Answers(REFIID iid) const override {
+    return IsEqualIID(iid, IID_IStream) || IsEqualIID(iid, IID_ISequentialStream);
+  }
+
+ private:
+  ULONG room_;
 };
 
 }  // namespace kestova::wintest

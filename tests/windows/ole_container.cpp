@@ -24,6 +24,7 @@
 namespace {
 
 using kestova::wintest::Checks;
+using kestova::wintest::Hex;
 using kestova::wintest::Narrow;
 using kestova::wintest::EventSink;
 using kestova::wintest::MemoryBag;
@@ -39,6 +40,7 @@ class Site : public IOleClientSite, public IOleInPlaceSite, public IOleControlSi
  public:
   explicit Site(HWND window) : window_(window) {}
   virtual ~Site() = default;
+  void SetWindow(HWND window) { window_ = window; }
   int activations = 0;
   int deactivations = 0;
 
@@ -256,19 +258,22 @@ std::vector<std::uint8_t> Capture(HDC source, int width, int height) {
   return rgb;
 }
 
-void CheckExtent(IOleObject* object, IViewObject2* view, LONG asked) {
-  SIZEL size{asked, asked};
-  checks.That(object->SetExtent(DVASPECT_CONTENT, &size) == S_OK,
-              "SetExtent " + std::to_string(asked) + " accepted");
-  SIZEL got{};
-  object->GetExtent(DVASPECT_CONTENT, &got);
-  // 880 x 850 twips in HIMETRIC.
-  checks.That(got.cx == 1552 && got.cy == 1499,
-              "after SetExtent " + std::to_string(asked) + " the extent is 1552 x 1499, got " +
-                  std::to_string(got.cx) + " x " + std::to_string(got.cy));
-  SIZEL view_size{};
-  view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &view_size);
-  checks.That(view_size.cx == 1552 && view_size.cy == 1499, "IViewObject2 reports the same extent");
+// A fixed-size object refuses any other size with E_FAIL and keeps its own: 880 x 850
+// twips, 1552 x 1499 in HIMETRIC.
+void CheckExtent(IOleObject* object, IViewObject2* view) {
+  const std::pair<SIZEL, HRESULT> asked[] = {
+      {{100, 100}, E_FAIL}, {{5000, 5000}, E_FAIL}, {{1552, 1499}, S_OK}};
+  for (auto [size, wanted] : asked) {
+    const std::string what = "SetExtent " + std::to_string(size.cx) + " x " + std::to_string(size.cy);
+    checks.That(object->SetExtent(DVASPECT_CONTENT, &size) == wanted, what + " answers " + Hex(wanted));
+    SIZEL got{};
+    object->GetExtent(DVASPECT_CONTENT, &got);
+    SIZEL view_size{};
+    view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &view_size);
+    checks.That(got.cx == 1552 && got.cy == 1499 && view_size.cx == 1552 && view_size.cy == 1499,
+                "after " + what + " the extent is 1552 x 1499, got " + std::to_string(got.cx) +
+                    " x " + std::to_string(got.cy));
+  }
 }
 
 void CheckDrawing(IViewObject2* view) {
@@ -361,7 +366,7 @@ void CheckNotificationsAndFrozenEvents(IDispatch* control) {
   changes->Release();
 }
 
-void CheckAboutBox(IDispatch* control, HWND container) {
+void CheckAboutBox(IDispatch* control, HWND container, Site* site) {
   for (int round = 1; round <= 2; ++round) {
     about_seen = {};
     SetTimer(container, kAboutTimer, 50, nullptr);
@@ -374,6 +379,17 @@ void CheckAboutBox(IDispatch* control, HWND container) {
     checks.That(about_seen.dialog && !IsWindow(about_seen.dialog),
                 what + ": destroyed when closed");
   }
+  // An owner window that is gone: the box cannot be shown, and the call says so. (The
+  // timer would close a box that showed all the same.)
+  HWND gone = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                              nullptr);
+  DestroyWindow(gone);
+  site->SetWindow(gone);
+  SetTimer(container, kAboutTimer, 50, nullptr);
+  const HRESULT hr = Invoke(control, DISPID_ABOUTBOX, DISPATCH_METHOD, {}, nullptr);
+  KillTimer(container, kAboutTimer);
+  site->SetWindow(container);
+  checks.That(FAILED(hr), "About box without its owner window fails: " + Hex(hr));
 }
 
 }  // namespace
@@ -431,8 +447,7 @@ int wmain(int argc, wchar_t** argv) {
               "the properties verb is declined politely");
 
   IViewObject2* view = Query<IViewObject2>(object, IID_IViewObject2);
-  CheckExtent(object, view, 100);
-  CheckExtent(object, view, 5000);
+  CheckExtent(object, view);
   CheckDrawing(view);
 
   // The screenshot: the container window with the control in it.
@@ -456,7 +471,7 @@ int wmain(int argc, wchar_t** argv) {
   IDispatch* control = Query<IDispatch>(object, IID_IDispatch);
   CheckPersistence(control);
   CheckNotificationsAndFrozenEvents(control);
-  CheckAboutBox(control, container);
+  CheckAboutBox(control, container, site);
 
   checks.That(object->Close(OLECLOSE_NOSAVE) == S_OK, "Close");
   checks.That(site->deactivations == 1, "the site heard OnInPlaceDeactivate");

@@ -14,9 +14,11 @@
 #include <olectl.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -72,96 +74,79 @@ std::wstring TypeText(ITypeInfo* info, const TYPEDESC& desc) {
 }
 
 struct ExpectedMember {
-  const wchar_t* name;
+  std::wstring name;
   DISPID id;
   INVOKEKIND kind;
-  const wchar_t* parameters;  // every parameter's type, the retval included
-  int optional_defaults;      // trailing parameters that are [optional, defaultvalue(1)], VT_I2
+  std::wstring parameters;  // every parameter's type, the retval included
+  int optional_defaults;    // trailing parameters that are [optional, defaultvalue(1)], VT_I2
 };
 
-constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET;
-constexpr INVOKEKIND kPut = INVOKE_PROPERTYPUT;
-constexpr INVOKEKIND kCall = INVOKE_FUNC;
+// Consecutive members of one shape: blank-separated names whose DISPIDs go from `id` by
+// `step`; a get/let property (kGetLet, the value's type as parameters) is two entries.
+struct ExpectedRun {
+  const wchar_t* names;
+  DISPID id;
+  int step;
+  int kind;
+  const wchar_t* parameters;
+  int optional_defaults;
+};
+
+constexpr int kGetLet = -1;
+constexpr int kGet = INVOKE_PROPERTYGET;
+constexpr int kCall = INVOKE_FUNC;
 constexpr DISPID P(int offset) { return 0x68030000 + offset; }
 constexpr DISPID M(int offset) { return 0x60030000 + offset; }
+const wchar_t* const kFlag = L"short*, VARIANT_BOOL*";  // indexed Boolean getter
+const wchar_t* const kWord = L"short*, short*";         // indexed Integer getter
 
-// _Tarvane in slot order: 61 members, the get/let properties as two entries each.
-const ExpectedMember kMembers[] = {
-    {L"Enabled", P(0x1A), kGet, L"VARIANT_BOOL*", 0},
-    {L"Enabled", P(0x1A), kPut, L"VARIANT_BOOL", 0},
-    {L"CommPort", P(0x19), kGet, L"short*", 0},
-    {L"CommPort", P(0x19), kPut, L"short", 0},
-    {L"Settings", P(0x18), kGet, L"BSTR*", 0},
-    {L"Settings", P(0x18), kPut, L"BSTR", 0},
-    {L"Handshaking", P(0x17), kGet, L"KestovaHandshaking*", 0},
-    {L"Handshaking", P(0x17), kPut, L"KestovaHandshaking", 0},
-    {L"Timeout", P(0x16), kGet, L"short*", 0},
-    {L"Timeout", P(0x16), kPut, L"short", 0},
-    {L"StationNo", P(0x15), kGet, L"short*", 0},
-    {L"StationNo", P(0x15), kPut, L"short", 0},
-    {L"NetworkNo", P(0x14), kGet, L"short*", 0},
-    {L"NetworkNo", P(0x14), kPut, L"short", 0},
-    {L"PCNumber", P(0x13), kGet, L"short*", 0},
-    {L"PCNumber", P(0x13), kPut, L"short", 0},
-    {L"RqstDestMdIO", P(0x12), kGet, L"long*", 0},
-    {L"RqstDestMdIO", P(0x12), kPut, L"long", 0},
-    {L"RqstDestMdSta", P(0x11), kGet, L"short*", 0},
-    {L"RqstDestMdSta", P(0x11), kPut, L"short", 0},
-    {L"PLCX", P(0x10), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCY", P(0x0F), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCM", P(0x0E), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCB", P(0x0D), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCD", P(0x0C), kGet, L"short*, short*", 0},
-    {L"PLCW", P(0x0B), kGet, L"short*, short*", 0},
-    {L"PLCZR", P(0x0A), kGet, L"short*, short*", 0},
-    {L"ReadX", M(0x1B), kCall, L"long*, short*, short*", 0},
-    {L"ReadY", M(0x1C), kCall, L"long*, short*, short*", 0},
-    {L"ReadB", M(0x1D), kCall, L"long*, short*, short*", 0},
-    {L"ReadSB", M(0x1E), kCall, L"long*, short*, short*", 0},
-    {L"ReadSM", M(0x1F), kCall, L"long*, short*, short*", 0},
-    {L"ReadL", M(0x20), kCall, L"long*, short*, short*", 0},
-    {L"ReadF", M(0x21), kCall, L"long*, short*, short*", 0},
-    {L"ReadS", M(0x22), kCall, L"long*, short*, short*", 0},
-    {L"ReadD", M(0x23), kCall, L"long*, short*, short*", 0},
-    {L"ReadSD", M(0x24), kCall, L"long*, short*, short*", 0},
-    {L"ReadW", M(0x25), kCall, L"long*, short*, short*", 0},
-    {L"ReadSW", M(0x26), kCall, L"long*, short*, short*", 0},
-    {L"ReadZR", M(0x27), kCall, L"long*, short*, short*", 0},
-    {L"SetM", M(0x28), kCall, L"long*, short*", 0},
-    {L"SetY", M(0x29), kCall, L"long*, short*", 0},
-    {L"SetB", M(0x2A), kCall, L"long*, short*", 0},
-    {L"SetL", M(0x2B), kCall, L"long*, short*", 0},
-    {L"SetF", M(0x2C), kCall, L"long*, short*", 0},
-    {L"SetS", M(0x2D), kCall, L"long*, short*", 0},
-    {L"ResetY", M(0x2E), kCall, L"long*, short*", 0},
-    {L"ResetM", M(0x2F), kCall, L"long*, short*", 0},
-    {L"ResetB", M(0x30), kCall, L"long*, short*", 0},
-    {L"ResetL", M(0x31), kCall, L"long*, short*", 0},
-    {L"ResetF", M(0x32), kCall, L"long*, short*", 0},
-    {L"ResetS", M(0x33), kCall, L"long*, short*", 0},
-    {L"WriteD", M(0x34), kCall, L"long*, short*, short*", 0},
-    {L"WriteW", M(0x35), kCall, L"long*, short*, short*", 0},
-    {L"WriteZR", M(0x36), kCall, L"long*, short*, short*", 0},
-    {L"ReadM", M(0x37), kCall, L"long*, short*, VARIANT*", 0},
-    {L"ShowAboutBox", -552, kCall, L"", 0},
-    {L"PLCType", P(0x09), kGet, L"MELSECPLCType*", 0},
-    {L"PLCType", P(0x09), kPut, L"MELSECPLCType", 0},
-    {L"SumCheck", P(0x08), kGet, L"VARIANT_BOOL*", 0},
-    {L"SumCheck", P(0x08), kPut, L"VARIANT_BOOL", 0},
-    {L"PortOpen", P(0x07), kGet, L"VARIANT_BOOL*", 0},
-    {L"PortOpen", P(0x07), kPut, L"VARIANT_BOOL", 0},
-    {L"RemoteStop", M(0x43), kCall, L"short*, short*", 1},
-    {L"RemoteReset", M(0x44), kCall, L"short*, short*", 1},
-    {L"PLCSM", P(0x06), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCSD", P(0x05), kGet, L"short*, short*", 0},
-    {L"PLCSB", P(0x04), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCSW", P(0x03), kGet, L"short*, short*", 0},
-    {L"PLCL", P(0x02), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCF", P(0x01), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCS", P(0x00), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"RemoteRun", M(0x46), kCall, L"short*, short*, short*", 2},
-    {L"WriteBlock", M(0x47), kCall, L"BSTR*, short*, SAFEARRAY(short)*, short*", 0},
+// _Tarvane in slot order: 61 members, 74 entries.
+const ExpectedRun kMemberRuns[] = {
+    {L"Enabled", P(0x1A), 0, kGetLet, L"VARIANT_BOOL", 0},
+    {L"CommPort", P(0x19), 0, kGetLet, L"short", 0},
+    {L"Settings", P(0x18), 0, kGetLet, L"BSTR", 0},
+    {L"Handshaking", P(0x17), 0, kGetLet, L"KestovaHandshaking", 0},
+    {L"Timeout StationNo NetworkNo PCNumber", P(0x16), -1, kGetLet, L"short", 0},
+    {L"RqstDestMdIO", P(0x12), 0, kGetLet, L"long", 0},
+    {L"RqstDestMdSta", P(0x11), 0, kGetLet, L"short", 0},
+    {L"PLCX PLCY PLCM PLCB", P(0x10), -1, kGet, kFlag, 0},
+    {L"PLCD PLCW PLCZR", P(0x0C), -1, kGet, kWord, 0},
+    {L"ReadX ReadY ReadB ReadSB ReadSM ReadL ReadF ReadS ReadD ReadSD ReadW ReadSW ReadZR",
+     M(0x1B), 1, kCall, L"long*, short*, short*", 0},
+    {L"SetM SetY SetB SetL SetF SetS ResetY ResetM ResetB ResetL ResetF ResetS", M(0x28), 1,
+     kCall, L"long*, short*", 0},
+    {L"WriteD WriteW WriteZR", M(0x34), 1, kCall, L"long*, short*, short*", 0},
+    {L"ReadM", M(0x37), 0, kCall, L"long*, short*, VARIANT*", 0},
+    {L"ShowAboutBox", -552, 0, kCall, L"", 0},
+    {L"PLCType", P(0x09), 0, kGetLet, L"MELSECPLCType", 0},
+    {L"SumCheck PortOpen", P(0x08), -1, kGetLet, L"VARIANT_BOOL", 0},
+    {L"RemoteStop RemoteReset", M(0x43), 1, kCall, L"short*, short*", 1},
+    {L"PLCSM", P(0x06), 0, kGet, kFlag, 0},
+    {L"PLCSD", P(0x05), 0, kGet, kWord, 0},
+    {L"PLCSB", P(0x04), 0, kGet, kFlag, 0},
+    {L"PLCSW", P(0x03), 0, kGet, kWord, 0},
+    {L"PLCL PLCF PLCS", P(0x02), -1, kGet, kFlag, 0},
+    {L"RemoteRun", M(0x46), 0, kCall, L"short*, short*, short*", 2},
+    {L"WriteBlock", M(0x47), 0, kCall, L"BSTR*, short*, SAFEARRAY(short)*, short*", 0},
 };
+
+std::vector<ExpectedMember> ExpectedMembers() {
+  std::vector<ExpectedMember> members;
+  for (const ExpectedRun& run : kMemberRuns) {
+    std::wistringstream names(run.names);
+    DISPID id = run.id;
+    for (std::wstring name; names >> name; id += run.step) {
+      if (run.kind == kGetLet) {
+        members.push_back({name, id, INVOKE_PROPERTYGET, std::wstring(run.parameters) + L"*", 0});
+        members.push_back({name, id, INVOKE_PROPERTYPUT, run.parameters, 0});
+      } else {
+        members.push_back({name, id, static_cast<INVOKEKIND>(run.kind), run.parameters,
+                           run.optional_defaults});
+      }
+    }
+  }
+  return members;
+}
 
 std::wstring MemberName(ITypeInfo* info, MEMBERID id) {
   BSTR name = nullptr;
@@ -188,22 +173,23 @@ void CheckDispatchInterface(ITypeInfo* info) {
       TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
   checks.That((attributes->wTypeFlags & wanted_flags) == wanted_flags,
               "_Tarvane is dual, hidden, nonextensible, oleautomation");
-  const std::size_t expected = sizeof(kMembers) / sizeof(kMembers[0]);
+  const std::vector<ExpectedMember> members = ExpectedMembers();
+  const std::size_t expected = members.size();
   checks.That(attributes->cFuncs == expected, "_Tarvane has " + std::to_string(expected) +
                                                   " functions, found " +
                                                   std::to_string(attributes->cFuncs));
-  const UINT count = attributes->cFuncs < expected ? attributes->cFuncs : expected;
+  const auto count = static_cast<UINT>(std::min<std::size_t>(attributes->cFuncs, expected));
   info->ReleaseTypeAttr(attributes);
 
   for (UINT index = 0; index < count; ++index) {
-    const ExpectedMember& want = kMembers[index];
+    const ExpectedMember& want = members[index];
     std::string row = "slot entry ";
     row.append(std::to_string(index)).append(" (").append(Narrow(want.name)).append(")");
     FUNCDESC* func = nullptr;
     if (!checks.That(SUCCEEDED(info->GetFuncDesc(index, &func)), row + ": readable")) continue;
-    checks.That(MemberName(info, func->memid) == want.name, row + ": name");
-    checks.That(func->memid == want.id, row + ": DISPID " + Hex(func->memid));
-    checks.That(func->invkind == want.kind, row + ": kind");
+    checks.That(MemberName(info, func->memid) == want.name && func->memid == want.id &&
+                    func->invkind == want.kind,
+                row + ": name, DISPID " + Hex(func->memid) + ", kind");
     std::wstring parameters;
     int defaults = 0;
     for (SHORT k = 0; k < func->cParams; ++k) {
@@ -385,8 +371,9 @@ std::vector<std::wstring> Subkeys(HKEY hive, const std::wstring& path) {
 }
 
 // Registered: this bitness's keys, the Control category alone (never safe for scripting or
-// initialisation), the class's Version as the library's, and the control creates by ProgID
-// and finds its type library. Unregistered: no key of ours in either registry view.
+// initialisation), the class's Version as the library's, and (machine-wide) the control
+// creates by ProgID and finds its type library. Unregistered: no key of ours in either
+// registry view.
 int CheckRegistration(bool expect_registered, const std::string& scope) {
   const HKEY hive = scope == "user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
   const std::wstring classes = L"Software\\Classes\\";
@@ -420,16 +407,19 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
                &size);
   checks.That(std::wstring(version) == L"19.0",
               scope + " class Version is the library's 19.0, got " + Narrow(version));
+  // Wine's COM reads classes from the machine's keys only, so a per-user registration is
+  // not tried out here.
+  if (scope == "user") return checks.Finish("KESTOVA REGISTERED OK");
   CLSID by_name{};
   IUnknown* object = nullptr;
   checks.That(SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &by_name)) &&
                   SUCCEEDED(CoCreateInstance(by_name, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                              reinterpret_cast<void**>(&object))),
-              scope + " the control creates by ProgID");
+              "the control creates by ProgID");
   if (object) object->Release();
   ITypeLib* library = nullptr;
   checks.That(SUCCEEDED(LoadRegTypeLib(LIBID_Kestova, 19, 0, 0x409, &library)),
-              scope + " the type library loads");
+              "the type library loads");
   if (library) library->Release();
   return checks.Finish("KESTOVA REGISTERED OK");
 }
@@ -505,17 +495,15 @@ void CheckConnectionReferences(IClassFactory* factory, CanUnloadNow can_unload) 
 
   // A sink that unadvises itself while the control ends finds no connection left, and the
   // control is not ended twice: with the factory alive, the module stays in use.
-  IConnectionPointContainer* container = nullptr;
-  factory->CreateInstance(nullptr, IID_IConnectionPointContainer,
-                          reinterpret_cast<void**>(&container));
-  IConnectionPoint* point = nullptr;
-  container->FindConnectionPoint(DIID___Tarvane, &point);
+  IUnknown* control = nullptr;
+  factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&control));
+  IConnectionPoint* point = kestova::wintest::FindPoint(control, DIID___Tarvane);
   HRESULT answer = E_FAIL;
   auto* sink = new UnadvisingSink(point, answer);
   point->Advise(sink, &sink->cookie);
   sink->Release();
   point->Release();
-  container->Release();
+  control->Release();
   checks.That(answer == CONNECT_E_NOCONNECTION, "a sink unadvising on its way out: " + Hex(answer));
   checks.That(can_unload() == S_FALSE, "after the control's end the factory still counts");
 }

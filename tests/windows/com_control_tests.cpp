@@ -205,22 +205,44 @@ IDispatch* CreateControl() {
   return dispatch;
 }
 
-struct Default {
+// Each configuration property but Settings: its initial value, and the one Configure lets
+// (with the type a compiled client passes; PortOpen is never let).
+struct Setting {
   const wchar_t* name;
-  long value;
+  long initial;
+  long configured;
+  VARTYPE type;
 };
+const Setting kSettings[] = {
+    {L"Enabled", -1, 0, VT_BOOL},     {L"CommPort", 1, 4, VT_I2},
+    {L"Handshaking", 0, 2, VT_I4},    {L"Timeout", 3, 7, VT_I2},
+    {L"StationNo", 0, 5, VT_I2},      {L"NetworkNo", 0, 6, VT_I2},
+    {L"PCNumber", 255, 200, VT_I2},   {L"RqstDestMdIO", 1023, 70000, VT_I4},
+    {L"RqstDestMdSta", 0, 9, VT_I2},  {L"PLCType", 0, 1, VT_I4},
+    {L"SumCheck", 0, -1, VT_BOOL},    {L"PortOpen", 0, 0, VT_EMPTY},
+};
+constexpr const wchar_t* kInitialSettings = L"9600,n,8,1";
+constexpr const wchar_t* kConfiguredSettings = L"19200,e,7,2";
 
-void CheckDefaults(const Control& control, const std::string& how) {
-  const Default defaults[] = {
-      {L"Enabled", -1},      {L"CommPort", 1},  {L"Handshaking", 0}, {L"Timeout", 3},
-      {L"StationNo", 0},     {L"NetworkNo", 0}, {L"PCNumber", 255},  {L"RqstDestMdIO", 1023},
-      {L"RqstDestMdSta", 0}, {L"PLCType", 0},   {L"SumCheck", 0},    {L"PortOpen", 0},
-  };
-  for (const Default& row : defaults) {
-    checks.That(control.GetLong(row.name) == row.value,
-                how + ": " + Narrow(row.name) + " is " + std::to_string(row.value));
+void Configure(const Control& control) {
+  for (const Setting& row : kSettings) {
+    Args value;
+    if (row.type == VT_BOOL) value.Bool(row.configured != 0);
+    if (row.type == VT_I2) value.I2(static_cast<short>(row.configured));
+    if (row.type == VT_I4) value.I4(row.configured);
+    if (row.type != VT_EMPTY) control.Set(row.name, value);
   }
-  checks.That(control.GetText(L"Settings") == L"9600,n,8,1", how + ": Settings is 9600,n,8,1");
+  control.Set(L"Settings", Args().Text(kConfiguredSettings));
+}
+
+void CheckSettings(const Control& control, bool configured, const std::string& how) {
+  for (const Setting& row : kSettings) {
+    const long wanted = configured ? row.configured : row.initial;
+    checks.That(control.GetLong(row.name) == wanted,
+                how + ": " + Narrow(row.name) + " is " + std::to_string(wanted));
+  }
+  const wchar_t* settings = configured ? kConfiguredSettings : kInitialSettings;
+  checks.That(control.GetText(L"Settings") == settings, how + ": Settings is " + Narrow(settings));
 }
 
 void ExpectError(const Outcome& out, long number, const wchar_t* description,
@@ -233,29 +255,17 @@ void ExpectError(const Outcome& out, long number, const wchar_t* description,
 }
 
 DWORD Connect(const Control& control, REFIID iid, IUnknown* sink) {
-  IConnectionPointContainer* container =
-      control.As<IConnectionPointContainer>(IID_IConnectionPointContainer);
-  DWORD cookie = 0;
-  IConnectionPoint* point = nullptr;
-  if (container && SUCCEEDED(container->FindConnectionPoint(iid, &point))) {
-    point->Advise(sink, &cookie);
-    point->Release();
-  }
-  if (container) container->Release();
+  const DWORD cookie = kestova::wintest::Connect(control.get(), iid, sink);
   checks.That(cookie != 0, "a sink connects");
   return cookie;
 }
 
 void Disconnect(const Control& control, REFIID iid, DWORD cookie) {
-  IConnectionPointContainer* container =
-      control.As<IConnectionPointContainer>(IID_IConnectionPointContainer);
-  IConnectionPoint* point = nullptr;
-  if (container && SUCCEEDED(container->FindConnectionPoint(iid, &point))) {
-    checks.That(point->Unadvise(cookie) == S_OK, "a sink disconnects");
-    checks.That(point->Unadvise(cookie) == CONNECT_E_NOCONNECTION, "a stale cookie is refused");
-    point->Release();
-  }
-  if (container) container->Release();
+  IConnectionPoint* point = kestova::wintest::FindPoint(control.get(), iid);
+  checks.That(point && point->Unadvise(cookie) == S_OK, "a sink disconnects");
+  checks.That(point && point->Unadvise(cookie) == CONNECT_E_NOCONNECTION,
+              "a stale cookie is refused");
+  if (point) point->Release();
 }
 
 SAFEARRAY* VariantArray(const std::vector<long>& values) {
@@ -531,34 +541,6 @@ void PropertyNotifications(const Control& control) {
   sink->Release();
 }
 
-void Configure(const Control& control) {
-  control.Set(L"Enabled", Args().Bool(false));
-  control.Set(L"CommPort", Args().I2(4));
-  control.Set(L"Settings", Args().Text(L"19200,e,7,2"));
-  control.Set(L"Handshaking", Args().I4(2));
-  control.Set(L"Timeout", Args().I2(7));
-  control.Set(L"StationNo", Args().I2(5));
-  control.Set(L"NetworkNo", Args().I2(6));
-  control.Set(L"PCNumber", Args().I2(200));
-  control.Set(L"RqstDestMdIO", Args().I4(70000));
-  control.Set(L"RqstDestMdSta", Args().I2(9));
-  control.Set(L"PLCType", Args().I4(1));
-  control.Set(L"SumCheck", Args().Bool(true));
-}
-
-void CheckConfigured(const Control& control, const std::string& how) {
-  const Default values[] = {
-      {L"Enabled", 0},       {L"CommPort", 4},  {L"Handshaking", 2}, {L"Timeout", 7},
-      {L"StationNo", 5},     {L"NetworkNo", 6}, {L"PCNumber", 200},  {L"RqstDestMdIO", 70000},
-      {L"RqstDestMdSta", 9}, {L"PLCType", 1},   {L"SumCheck", -1},   {L"PortOpen", 0},
-  };
-  for (const Default& row : values) {
-    checks.That(control.GetLong(row.name) == row.value,
-                how + ": " + Narrow(row.name) + " is " + std::to_string(row.value));
-  }
-  checks.That(control.GetText(L"Settings") == L"19200,e,7,2", how + ": Settings restored");
-}
-
 void PropertyBagRoundTrip() {
   Control saved(CreateControl());
   if (!saved.get()) return;
@@ -592,14 +574,14 @@ void PropertyBagRoundTrip() {
   checks.That(load && load->Load(bag, nullptr) == S_OK, "IPersistPropertyBag::Load");
   checks.That(load && load->InitNew() == E_UNEXPECTED, "InitNew after Load is refused");
   if (load) load->Release();
-  CheckConfigured(loaded, "property bag");
+  CheckSettings(loaded, true, "property bag");
 
   MemoryBag* empty = new MemoryBag();
   Control fresh(CreateControl());
   IPersistPropertyBag* load_empty = fresh.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
   checks.That(load_empty && load_empty->Load(empty, nullptr) == S_OK, "Load from an empty bag");
   if (load_empty) load_empty->Release();
-  CheckDefaults(fresh, "empty bag");
+  CheckSettings(fresh, false, "empty bag");
 
   // Text that is no number under Timeout fails the load with Type mismatch.
   MemoryBag* broken = new MemoryBag();
@@ -645,7 +627,7 @@ void StreamRoundTrip() {
   IPersistStreamInit* load = loaded.As<IPersistStreamInit>(IID_IPersistStreamInit);
   checks.That(load && load->Load(stream) == S_OK, "IPersistStreamInit::Load");
   if (load) load->Release();
-  CheckConfigured(loaded, "stream");
+  CheckSettings(loaded, true, "stream");
 
   // A stream that is not ours is refused without being trusted.
   IStream* junk = nullptr;
@@ -719,7 +701,7 @@ void StorageRoundTrip() {
     checks.That(OleLoad(storage, IID_IDispatch, nullptr, reinterpret_cast<void**>(&loaded)) == S_OK,
                 "OleLoad from the storage");
     Control reloaded(loaded);
-    if (loaded) CheckConfigured(reloaded, "storage");
+    if (loaded) CheckSettings(reloaded, true, "storage");
   }
   storage->Release();
   memory->Release();
@@ -799,15 +781,7 @@ void ReleasedFromItsOwnEvent() {
   IDispatch* control = CreateControl();  // the one reference, handed to the sink
   if (!control) return;
   DroppingSink* sink = new DroppingSink(control);
-  IConnectionPointContainer* container = nullptr;
-  IConnectionPoint* point = nullptr;
-  DWORD cookie = 0;
-  control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
-  if (container && SUCCEEDED(container->FindConnectionPoint(DIID___Tarvane, &point))) {
-    point->Advise(sink, &cookie);
-    point->Release();
-  }
-  if (container) container->Release();
+  const DWORD cookie = kestova::wintest::Connect(control, DIID___Tarvane, sink);
   DISPID read_d = DISPID_UNKNOWN;
   LPOLESTR name[] = {const_cast<LPOLESTR>(L"ReadD")};
   control->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &read_d);
@@ -843,7 +817,7 @@ int RunControlTests(int data_port, int silent_port) {
     // A script host calls neither InitNew nor Load: the first access sees the defaults.
     Control control(CreateControl());
     if (!control.get()) return checks.Finish("");
-    CheckDefaults(control, "created by ProgID");
+    CheckSettings(control, false, "created by ProgID");
     ClassInfo(control);
     PropertyNotifications(control);
     OperationsAgainstThePlc(control, data_port, silent_port);

@@ -44,6 +44,28 @@ class SimpleObject : public Interface {
   LONG references_ = 1;
 };
 
+// The object's connection point for iid, null when it has none; the caller releases it.
+inline IConnectionPoint* FindPoint(IUnknown* object, REFIID iid) {
+  IConnectionPointContainer* container = nullptr;
+  IConnectionPoint* point = nullptr;
+  if (object && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer,
+                                                 reinterpret_cast<void**>(&container)))) {
+    container->FindConnectionPoint(iid, &point);
+    container->Release();
+  }
+  return point;
+}
+
+// Advises sink on that point: the cookie, 0 when refused.
+inline DWORD Connect(IUnknown* object, REFIID iid, IUnknown* sink) {
+  DWORD cookie = 0;
+  if (IConnectionPoint* point = FindPoint(object, iid)) {
+    point->Advise(sink, &cookie);
+    point->Release();
+  }
+  return cookie;
+}
+
 // Receives MelsecOut through IDispatch::Invoke; optionally overwrites Result to prove
 // that nothing it writes reaches anyone else.
 class EventSink : public SimpleObject<IDispatch> {

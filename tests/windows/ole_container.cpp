@@ -24,6 +24,7 @@
 namespace {
 
 using kestova::wintest::Checks;
+using kestova::wintest::Connect;
 using kestova::wintest::Hex;
 using kestova::wintest::Narrow;
 using kestova::wintest::EventSink;
@@ -205,19 +206,6 @@ Interface* Query(IUnknown* object, REFIID iid) {
   Interface* out = nullptr;
   object->QueryInterface(iid, reinterpret_cast<void**>(&out));
   return out;
-}
-
-DWORD Connect(IUnknown* control, REFIID iid, IUnknown* sink) {
-  IConnectionPointContainer* container =
-      Query<IConnectionPointContainer>(control, IID_IConnectionPointContainer);
-  IConnectionPoint* point = nullptr;
-  DWORD cookie = 0;
-  if (container && SUCCEEDED(container->FindConnectionPoint(iid, &point))) {
-    point->Advise(sink, &cookie);
-    point->Release();
-  }
-  if (container) container->Release();
-  return cookie;
 }
 
 int CountPainted(const std::vector<std::uint8_t>& rgb, std::uint8_t background) {

@@ -249,12 +249,6 @@ HRESULT STDMETHODCALLTYPE ContainerFace::FindConnectionPoint(REFIID iid, IConnec
 
 // ---- IPersistPropertyBag --------------------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE PropertyBagFace::GetClassID(CLSID* out) {
-  if (!out) return E_POINTER;
-  *out = CLSID_Tarvane;
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE PropertyBagFace::InitNew() {
   return Guard([&] { owner_.InitNew(E_UNEXPECTED); });
 }
@@ -278,12 +272,6 @@ HRESULT STDMETHODCALLTYPE PropertyBagFace::Save(IPropertyBag* bag, BOOL clear_di
 }
 
 // ---- IPersistStreamInit ---------------------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE StreamFace::GetClassID(CLSID* out) {
-  if (!out) return E_POINTER;
-  *out = CLSID_Tarvane;
-  return S_OK;
-}
 
 HRESULT STDMETHODCALLTYPE StreamFace::IsDirty() { return owner_.dirty() ? S_OK : S_FALSE; }
 
@@ -312,12 +300,6 @@ HRESULT STDMETHODCALLTYPE StreamFace::InitNew() {
 }
 
 // ---- IPersistStorage ------------------------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE StorageFace::GetClassID(CLSID* out) {
-  if (!out) return E_POINTER;
-  *out = CLSID_Tarvane;
-  return S_OK;
-}
 
 HRESULT STDMETHODCALLTYPE StorageFace::IsDirty() { return owner_.dirty() ? S_OK : S_FALSE; }
 

@@ -138,19 +138,29 @@ class ContainerFace : public Face<IConnectionPointContainer> {
   HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
 };
 
-class PropertyBagFace : public Face<IPersistPropertyBag> {
+// IPersist's one method, shared by the three persistence interfaces.
+template <class Interface>
+class PersistFace : public Face<Interface> {
  public:
-  using Face::Face;
-  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override;
+  using Face<Interface>::Face;
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override {
+    if (!out) return E_POINTER;
+    *out = CLSID_Tarvane;
+    return S_OK;
+  }
+};
+
+class PropertyBagFace : public PersistFace<IPersistPropertyBag> {
+ public:
+  using PersistFace::PersistFace;
   HRESULT STDMETHODCALLTYPE InitNew() override;
   HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* error_log) override;
   HRESULT STDMETHODCALLTYPE Save(IPropertyBag* bag, BOOL clear_dirty, BOOL save_all) override;
 };
 
-class StreamFace : public Face<IPersistStreamInit> {
+class StreamFace : public PersistFace<IPersistStreamInit> {
  public:
-  using Face::Face;
-  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override;
+  using PersistFace::PersistFace;
   HRESULT STDMETHODCALLTYPE IsDirty() override;
   HRESULT STDMETHODCALLTYPE Load(IStream* stream) override;
   HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clear_dirty) override;
@@ -162,10 +172,9 @@ class StreamFace : public Face<IPersistStreamInit> {
 // storage's "Contents" stream. The control writes its storage only inside Save and so holds
 // none between calls; the states still follow the interface's rules, so a container that
 // calls out of turn is told so.
-class StorageFace : public Face<IPersistStorage> {
+class StorageFace : public PersistFace<IPersistStorage> {
  public:
-  using Face::Face;
-  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override;
+  using PersistFace::PersistFace;
   HRESULT STDMETHODCALLTYPE IsDirty() override;
   HRESULT STDMETHODCALLTYPE InitNew(IStorage* storage) override;
   HRESULT STDMETHODCALLTYPE Load(IStorage* storage) override;

@@ -28,9 +28,7 @@
 
 namespace {
 
-using kestova::wintest::Checks;
-using kestova::wintest::Narrow;
-using kestova::wintest::Hex;
+using namespace kestova::wintest;
 
 Checks checks;
 
@@ -434,7 +432,7 @@ ULONG References(IUnknown* object) {
 
 // On its last release it reaches back to the control through the point it was advised
 // on, as sinks that keep a plain pointer to their source do.
-class UnadvisingSink : public kestova::wintest::EventSink {
+class UnadvisingSink : public EventSink {
  public:
   UnadvisingSink(IConnectionPoint* point, HRESULT& answer)
       : EventSink(DIID___Tarvane, false), point_(point), answer_(answer) {}
@@ -467,7 +465,7 @@ void CheckConnectionReferences(IClassFactory* factory, CanUnloadNow can_unload) 
                             reinterpret_cast<void**>(&container));
     IConnectionPoint* point = nullptr;
     container->FindConnectionPoint(DIID___Tarvane, &point);
-    auto* sink = new kestova::wintest::EventSink(DIID___Tarvane, false);
+    auto* sink = new EventSink(DIID___Tarvane, false);
     DWORD cookie = 0;
     point->Advise(sink, &cookie);
     checks.That(References(sink) == 2, row + "the point holds one reference to the sink");
@@ -497,7 +495,7 @@ void CheckConnectionReferences(IClassFactory* factory, CanUnloadNow can_unload) 
   // control is not ended twice: with the factory alive, the module stays in use.
   IUnknown* control = nullptr;
   factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&control));
-  IConnectionPoint* point = kestova::wintest::FindPoint(control, DIID___Tarvane);
+  IConnectionPoint* point = FindPoint(control, DIID___Tarvane);
   HRESULT answer = E_FAIL;
   auto* sink = new UnadvisingSink(point, answer);
   point->Advise(sink, &sink->cookie);

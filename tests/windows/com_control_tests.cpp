@@ -21,12 +21,7 @@
 
 namespace {
 
-using kestova::wintest::Checks;
-using kestova::wintest::Narrow;
-using kestova::wintest::Hex;
-using kestova::wintest::EventSink;
-using kestova::wintest::MemoryBag;
-using kestova::wintest::PropertySink;
+using namespace kestova::wintest;
 
 Checks checks;
 
@@ -254,14 +249,14 @@ void ExpectError(const Outcome& out, long number, const wchar_t* description,
               what + ": description \"" + Narrow(out.Description()) + "\"");
 }
 
-DWORD Connect(const Control& control, REFIID iid, IUnknown* sink) {
-  const DWORD cookie = kestova::wintest::Connect(control.get(), iid, sink);
+DWORD ConnectChecked(const Control& control, REFIID iid, IUnknown* sink) {
+  const DWORD cookie = Connect(control.get(), iid, sink);
   checks.That(cookie != 0, "a sink connects");
   return cookie;
 }
 
 void Disconnect(const Control& control, REFIID iid, DWORD cookie) {
-  IConnectionPoint* point = kestova::wintest::FindPoint(control.get(), iid);
+  IConnectionPoint* point = FindPoint(control.get(), iid);
   checks.That(point && point->Unadvise(cookie) == S_OK, "a sink disconnects");
   checks.That(point && point->Unadvise(cookie) == CONNECT_E_NOCONNECTION,
               "a stale cookie is refused");
@@ -389,8 +384,8 @@ void ArgumentForms(const Control& control) {
 void OperationsAgainstThePlc(const Control& control, int data_port, int silent_port) {
   EventSink* scribbler = new EventSink(DIID___Tarvane, true);
   EventSink* listener = new EventSink(DIID___Tarvane, false);
-  const DWORD scribbler_cookie = Connect(control, DIID___Tarvane, scribbler);
-  const DWORD listener_cookie = Connect(control, DIID___Tarvane, listener);
+  const DWORD scribbler_cookie = ConnectChecked(control, DIID___Tarvane, scribbler);
+  const DWORD listener_cookie = ConnectChecked(control, DIID___Tarvane, listener);
 
   // Port closed: every operation refuses with result 1 and says why.
   checks.That(control.CallLong(L"ReadD", Args().I4(0).I2(1)) == 1, "ReadD on a closed port is 1");
@@ -530,7 +525,7 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
 
 void PropertyNotifications(const Control& control) {
   PropertySink* sink = new PropertySink();
-  const DWORD cookie = Connect(control, IID_IPropertyNotifySink, sink);
+  const DWORD cookie = ConnectChecked(control, IID_IPropertyNotifySink, sink);
   IPersistStreamInit* stream = control.As<IPersistStreamInit>(IID_IPersistStreamInit);
   control.Set(L"StationNo", Args().I2(3));
   checks.That(sink->changed.size() == 1 && sink->changed[0] == 0x68030015,
@@ -610,7 +605,7 @@ void StreamRoundTrip() {
   Configure(saved);
   checks.That(persist->IsDirty() == S_OK, "a configured control is dirty");
   // A medium that fills up part-way: the save fails and the changes stay unsaved.
-  kestova::wintest::FullStream* full = new kestova::wintest::FullStream(20);
+  FullStream* full = new FullStream(20);
   checks.That(persist->Save(full, TRUE) == STG_E_MEDIUMFULL, "a save that fills the stream fails");
   checks.That(persist->IsDirty() == S_OK, "a failed save leaves the control dirty");
   full->Release();
@@ -781,7 +776,7 @@ void ReleasedFromItsOwnEvent() {
   IDispatch* control = CreateControl();  // the one reference, handed to the sink
   if (!control) return;
   DroppingSink* sink = new DroppingSink(control);
-  const DWORD cookie = kestova::wintest::Connect(control, DIID___Tarvane, sink);
+  const DWORD cookie = Connect(control, DIID___Tarvane, sink);
   DISPID read_d = DISPID_UNKNOWN;
   LPOLESTR name[] = {const_cast<LPOLESTR>(L"ReadD")};
   control->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &read_d);

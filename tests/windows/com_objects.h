@@ -1,7 +1,7 @@
 #pragma once
 // Small COM objects the Windows tests hand to the control: an event sink, a property
-// change sink, a property bag and a stream that fills up. Each counts its own references and answers only the
-// interfaces it implements.
+// change sink, a property bag and a stream that fills up. Each counts its own references
+// and answers only the interfaces it implements.
 
 #include <windows.h>
 #include <ocidl.h>
@@ -13,20 +13,19 @@
 
 namespace kestova::wintest {
 
-template <class Interface>
-class SimpleObject : public Interface {
+// IUnknown for an object of one or more interfaces: IUnknown is the first interface, any
+// other IID is what Find gives. With one interface, Answers names the IIDs it stands for.
+template <class Interface, class... More>
+class SimpleObject : public Interface, public More... {
  public:
   SimpleObject() = default;
   virtual ~SimpleObject() = default;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || Answers(iid)) {
-      *out = static_cast<Interface*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
+    *out = IsEqualIID(iid, IID_IUnknown) ? static_cast<Interface*>(this) : Find(iid);
+    if (!*out) return E_NOINTERFACE;
+    this->AddRef();
+    return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override {
     return static_cast<ULONG>(InterlockedIncrement(&references_));
@@ -38,7 +37,8 @@ class SimpleObject : public Interface {
   }
 
  protected:
-  virtual bool Answers(REFIID iid) const = 0;
+  virtual void* Find(REFIID iid) { return Answers(iid) ? static_cast<Interface*>(this) : nullptr; }
+  virtual bool Answers(REFIID) const { return false; }
 
  private:
   LONG references_ = 1;

@@ -23,13 +23,7 @@
 
 namespace {
 
-using kestova::wintest::Checks;
-using kestova::wintest::Connect;
-using kestova::wintest::Hex;
-using kestova::wintest::Narrow;
-using kestova::wintest::EventSink;
-using kestova::wintest::MemoryBag;
-using kestova::wintest::PropertySink;
+using namespace kestova::wintest;
 
 Checks checks;
 constexpr RECT kControlPosition = {20, 20, 200, 200};
@@ -37,37 +31,14 @@ constexpr UINT_PTR kAboutTimer = 7;
 constexpr int kAboutVersionId = 101;
 
 // The site the container gives the control: client site, in-place site, control site.
-class Site : public IOleClientSite, public IOleInPlaceSite, public IOleControlSite {
+class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite,
+                                                   IOleControlSite> {
  public:
   explicit Site(HWND window) : window_(window) {}
-  virtual ~Site() = default;
   void SetWindow(HWND window) { window_ = window; }
   int activations = 0;
   int deactivations = 0;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
-      *out = static_cast<IOleClientSite*>(this);
-    } else if (IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow)) {
-      *out = static_cast<IOleInPlaceSite*>(this);
-    } else if (IsEqualIID(iid, IID_IOleControlSite)) {
-      *out = static_cast<IOleControlSite*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(InterlockedIncrement(&references_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG remaining = InterlockedDecrement(&references_);
-    if (remaining == 0) delete this;
-    return static_cast<ULONG>(remaining);
-  }
   // IOleClientSite
   HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
@@ -127,9 +98,18 @@ class Site : public IOleClientSite, public IOleInPlaceSite, public IOleControlSi
   HRESULT STDMETHODCALLTYPE OnFocus(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE ShowPropertyFrame() override { return E_NOTIMPL; }
 
+ protected:
+  void* Find(REFIID iid) override {
+    if (IsEqualIID(iid, IID_IOleClientSite)) return static_cast<IOleClientSite*>(this);
+    if (IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow)) {
+      return static_cast<IOleInPlaceSite*>(this);
+    }
+    if (IsEqualIID(iid, IID_IOleControlSite)) return static_cast<IOleControlSite*>(this);
+    return nullptr;
+  }
+
  private:
   HWND window_;
-  LONG references_ = 1;
 };
 
 // What the About-box timer saw.
@@ -446,7 +426,7 @@ int wmain(int argc, wchar_t** argv) {
   HDC window_dc = GetDC(container);
   const std::vector<std::uint8_t> shot = Capture(window_dc, client.right, client.bottom);
   ReleaseDC(container, window_dc);
-  checks.That(kestova::wintest::WritePng(argv[1], client.right, client.bottom, shot),
+  checks.That(WritePng(argv[1], client.right, client.bottom, shot),
               "screenshot written");
   HDC control_dc = GetDC(control_window);
   RECT control_rect{};

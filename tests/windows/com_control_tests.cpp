@@ -315,50 +315,84 @@ bool LogMentions(const std::wstring& text) {
   return content.find(Narrow(text)) != std::string::npos;
 }
 
-// Named and omitted arguments in the forms VBA, .NET and script hosts send them, against
-// the open port; the rows run in order (a write, then the read that shows it).
+// Calls in the forms VBA, .NET and script hosts make them, in order against the open port
+// (a write, then the read that shows it): by reference, arrays, named and omitted
+// arguments, and the refusals.
 void ArgumentForms(const Control& control) {
-  static SCODE missing = DISP_E_PARAMNOTFOUND;
+  static VARIANT address{};
+  static VARIANT value{};
   static VARIANT missing_variant{};
+  static long start = 100;
+  static short points = 2;
+  static SCODE missing = DISP_E_PARAMNOTFOUND;
+  address.vt = VT_I4;
+  address.lVal = 100;
+  value.vt = VT_I2;
+  value.iVal = 1234;
   missing_variant.vt = VT_ERROR;
   missing_variant.scode = DISP_E_PARAMNOTFOUND;
   struct Form {
     const char* what;
     const wchar_t* member;
     void (*fill)(Args&);
-    HRESULT names_hr;
-    HRESULT hr;
-    long result;  // for S_OK; else the argument at fault, or -1 for none
+    long result;                      // or the argument at fault, or the run-time error
+    HRESULT hr = S_OK;
+    HRESULT names_hr = S_OK;          // of GetIDsOfNames
+    const wchar_t* error = nullptr;   // the run-time error's description
   };
   const Form forms[] = {
+      {"WriteD(100, 1234) by VARIANT reference", L"WriteD",
+       [](Args& a) { a.Ref(&address).Ref(&value); }, 0},
+      {"ReadD(100, 2) by typed reference", L"ReadD",
+       [](Args& a) { a.RefI4(&start).RefI2(&points); }, 0},
+      {"PLCD(100)", L"PLCD", [](Args& a) { a.I2(100); }, 1234},
+      {"WriteBlock(\"D200\", 3, Array(11, 22, 33))", L"WriteBlock",
+       [](Args& a) { a.Text(L"D200").I2(3).Array(VariantArray({11, 22, 33}), VT_VARIANT); }, 0},
+      {"WriteBlock(\"W10\", 2, Integer array)", L"WriteBlock",
+       [](Args& a) { a.Text(L"W10").I2(2).Array(IntegerArray({-5, 7}, 0), VT_I2); }, 0},
+      // Element 0 must exist: an array from 1 is refused before anything is sent.
+      {"WriteBlock with an array from 1", L"WriteBlock",
+       [](Args& a) { a.Text(L"W10").I2(2).Array(IntegerArray({1, 2}, 1), VT_I2); }, 9,
+       DISP_E_EXCEPTION, S_OK, L"Subscript out of range"},
+      {"WriteBlock with an array of String", L"WriteBlock",
+       [](Args& a) { a.Text(L"D0").I2(1).Array(SafeArrayCreateVector(VT_BSTR, 0, 1), VT_BSTR); },
+       13, DISP_E_EXCEPTION, S_OK, L"Type mismatch"},
+      {"ReadD(200, 3)", L"ReadD", [](Args& a) { a.I4(200).I2(3); }, 0},
+      {"PLCD(201)", L"PLCD", [](Args& a) { a.I2(201); }, 22},
+      {"ReadW(10, 2)", L"ReadW", [](Args& a) { a.I4(10).I2(2); }, 0},
+      {"PLCW(10)", L"PLCW", [](Args& a) { a.I2(10); }, -5},
+      {"SetM(10)", L"SetM", [](Args& a) { a.I4(10); }, 0},
+      {"ReadM(0, 1)", L"ReadM", [](Args& a) { a.I4(0).I2(1); }, 0},
+      {"PLCM(10) after SetM", L"PLCM", [](Args& a) { a.I2(10); }, -1},
+      {"ResetM(10)", L"ResetM", [](Args& a) { a.I4(10); }, 0},
+      {"ReadM(0, 1) again", L"ReadM", [](Args& a) { a.I4(0).I2(1); }, 0},
+      {"PLCM(10) after ResetM", L"PLCM", [](Args& a) { a.I2(10); }, 0},
       {"WriteD 300, Value:=4321", L"WriteD", [](Args& a) { a.I4(300).Named(L"Value").I2(4321); },
-       S_OK, S_OK, 0},
-      {"ReadD ReadPoints:=1, StartAddress:=300", L"ReadD",
-       [](Args& a) { a.Named(L"readpoints").I2(1).Named(L"StartAddress").I4(300); }, S_OK, S_OK,
        0},
-      {"PLCD(Index:=300)", L"PLCD", [](Args& a) { a.Named(L"Index").I2(300); }, S_OK, S_OK, 4321},
-      {"RemoteRun ClearMode:=0", L"RemoteRun", [](Args& a) { a.Named(L"ClearMode").I2(0); }, S_OK,
-       S_OK, 0},
+      {"ReadD ReadPoints:=1, StartAddress:=300", L"ReadD",
+       [](Args& a) { a.Named(L"readpoints").I2(1).Named(L"StartAddress").I4(300); }, 0},
+      {"PLCD(Index:=300)", L"PLCD", [](Args& a) { a.Named(L"Index").I2(300); }, 4321},
+      {"RemoteRun ClearMode:=0", L"RemoteRun", [](Args& a) { a.Named(L"ClearMode").I2(0); }, 0},
       {"WriteBlock Points:=2, iData:=..., Device:=\"D400\"", L"WriteBlock",
        [](Args& a) {
          a.Named(L"Points").I2(2).Named(L"iData").Array(IntegerArray({5, 6}, 0), VT_I2);
          a.Named(L"Device").Text(L"D400");
        },
-       S_OK, S_OK, 0},
-      {"RemoteStop()", L"RemoteStop", [](Args&) {}, S_OK, S_OK, 0},
-      {"RemoteRun(missing, missing)", L"RemoteRun", [](Args& a) { a.Missing().Missing(); }, S_OK,
-       S_OK, 0},
+       0},
+      {"RemoteStop()", L"RemoteStop", [](Args&) {}, 0},
+      {"RemoteRun(missing, missing)", L"RemoteRun", [](Args& a) { a.Missing().Missing(); }, 0},
+      {"RemoteRun(1)", L"RemoteRun", [](Args& a) { a.I2(1); }, 0},
       {"RemoteStop(missing by reference)", L"RemoteStop", [](Args& a) { a.RefError(&missing); },
-       S_OK, S_OK, 0},
+       0},
       {"RemoteRun(1, reference to a missing Variant)", L"RemoteRun",
-       [](Args& a) { a.I2(1).Ref(&missing_variant); }, S_OK, S_OK, 0},
+       [](Args& a) { a.I2(1).Ref(&missing_variant); }, 0},
       {"ReadD 100, StartAddress:=5 names a given argument", L"ReadD",
-       [](Args& a) { a.I4(100).Named(L"StartAddress").I4(5); }, S_OK, DISP_E_PARAMNOTFOUND, 0},
-      {"SetM Adress:=1 names no argument", L"SetM", [](Args& a) { a.Named(L"Adress").I4(1); },
-       DISP_E_UNKNOWNNAME, DISP_E_PARAMNOTFOUND, 0},
+       [](Args& a) { a.I4(100).Named(L"StartAddress").I4(5); }, 0, DISP_E_PARAMNOTFOUND},
+      {"SetM Adress:=1 names no argument", L"SetM", [](Args& a) { a.Named(L"Adress").I4(1); }, 0,
+       DISP_E_PARAMNOTFOUND, DISP_E_UNKNOWNNAME},
       {"ReadD Result:=0 names the return value", L"ReadD",
-       [](Args& a) { a.I4(0).I2(1).Named(L"Result").I2(0); }, DISP_E_UNKNOWNNAME,
-       DISP_E_PARAMNOTFOUND, 0},
+       [](Args& a) { a.I4(0).I2(1).Named(L"Result").I2(0); }, 0, DISP_E_PARAMNOTFOUND,
+       DISP_E_UNKNOWNNAME},
   };
   for (const Form& form : forms) {
     Args args;
@@ -366,19 +400,19 @@ void ArgumentForms(const Control& control) {
     Outcome out;
     control.Call(out, form.member, args);
     const std::string row = std::string(form.what) + ": ";
-    checks.That(out.names_hr == form.names_hr, row + "GetIDsOfNames " + Hex(out.names_hr));
-    if (form.names_hr == DISP_E_UNKNOWNNAME) {
-      checks.That(out.ids.back() == DISPID_UNKNOWN && out.ids[0] != DISPID_UNKNOWN,
-                  row + "the unknown name is DISPID_UNKNOWN");
-    }
-    checks.That(out.hr == form.hr, row + "Invoke " + Hex(out.hr) + " " + Narrow(out.Description()));
-    if (form.hr == S_OK) {
-      checks.That(out.Long() == form.result, row + "result " + std::to_string(out.Long()));
-    } else {
-      checks.That(out.argument_error == static_cast<UINT>(form.result),
-                  row + "argument at fault " + std::to_string(out.argument_error));
+    checks.That(out.names_hr == form.names_hr && (form.names_hr == S_OK) ==
+                                                     (out.ids.back() != DISPID_UNKNOWN),
+                row + "GetIDsOfNames " + Hex(out.names_hr));
+    if (form.hr == DISP_E_EXCEPTION) {
+      ExpectError(out, form.result, form.error, form.what);
+    } else if (checks.That(out.hr == form.hr, row + Hex(out.hr) + " " + Narrow(out.Description()))) {
+      checks.That(form.hr == S_OK ? out.Long() == form.result
+                                  : out.argument_error == static_cast<UINT>(form.result),
+                  row + "result " + std::to_string(out.Long()) + ", argument at fault " +
+                      std::to_string(out.argument_error));
     }
   }
+  checks.That(address.lVal == 100 && value.iVal == 1234, "ByRef arguments are left unchanged");
 }
 
 void OperationsAgainstThePlc(const Control& control, int data_port, int silent_port) {
@@ -399,59 +433,10 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
   control.Set(L"PortOpen", Args().Bool(true));
   checks.That(control.GetLong(L"PortOpen") == -1, "the port opens");
 
-  // Every argument by reference, as VBScript passes variables.
-  VARIANT address;
-  VariantInit(&address);
-  address.vt = VT_I4;
-  address.lVal = 100;
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_I2;
-  value.iVal = 1234;
-  checks.That(control.CallLong(L"WriteD", Args().Ref(&address).Ref(&value)) == 0,
-              "WriteD(100, 1234) by VARIANT reference is 0");
-  checks.That(address.lVal == 100 && value.iVal == 1234, "ByRef arguments are left unchanged");
-  long start = 100;
-  short points = 2;
-  checks.That(control.CallLong(L"ReadD", Args().RefI4(&start).RefI2(&points)) == 0,
-              "ReadD(100, 2) by typed reference is 0");
-  checks.That(control.CallLong(L"PLCD", Args().I2(100)) == 1234, "PLCD(100) is 1234");
-
-  // WriteBlock with a script array (of VARIANT) and a typed array with a lower bound of 1.
-  SAFEARRAY* script_array = VariantArray({11, 22, 33});
-  checks.That(control.CallLong(L"WriteBlock",
-                               Args().Text(L"D200").I2(3).Array(script_array, VT_VARIANT)) == 0,
-              "WriteBlock(\"D200\", 3, Array(11, 22, 33)) is 0");
-  SAFEARRAY* typed_array = IntegerArray({-5, 7}, 0);
-  checks.That(
-      control.CallLong(L"WriteBlock", Args().Text(L"W10").I2(2).Array(typed_array, VT_I2)) == 0,
-      "WriteBlock(\"W10\", 2, Integer array) is 0");
-  // Element 0 must exist: an array from 1 is refused before anything is sent.
-  Outcome from_one;
-  SAFEARRAY* one_based = IntegerArray({1, 2}, 1);
-  control.Call(from_one, L"WriteBlock", Args().Text(L"W10").I2(2).Array(one_based, VT_I2));
-  ExpectError(from_one, 9, L"Subscript out of range", "WriteBlock with an array from 1");
-  checks.That(control.CallLong(L"ReadD", Args().I4(200).I2(3)) == 0, "ReadD(200, 3) is 0");
-  checks.That(control.CallLong(L"PLCD", Args().I2(201)) == 22, "PLCD(201) is 22");
-  checks.That(control.CallLong(L"ReadW", Args().I4(10).I2(2)) == 0, "ReadW(10, 2) is 0");
-  checks.That(control.CallLong(L"PLCW", Args().I2(10)) == -5, "PLCW(10) is -5");
-
-  Outcome mismatch;
-  SAFEARRAY* text_array = SafeArrayCreateVector(VT_BSTR, 0, 1);
-  control.Call(mismatch, L"WriteBlock", Args().Text(L"D0").I2(1).Array(text_array, VT_BSTR));
-  ExpectError(mismatch, 13, L"Type mismatch", "WriteBlock with an array of String");
-
-  // Bit set and reset, read back through ReadM's Variant result.
-  checks.That(control.CallLong(L"SetM", Args().I4(10)) == 0, "SetM(10) is 0");
   Outcome read_m;
   control.Call(read_m, L"ReadM", Args().I4(0).I2(1));
-  checks.That(read_m.hr == S_OK && read_m.result.vt == VT_I2 && read_m.result.iVal == 0,
-              "ReadM(0, 1) returns an Integer 0 in a Variant");
-  checks.That(control.CallLong(L"PLCM", Args().I2(10)) == -1, "PLCM(10) is True after SetM");
-  checks.That(control.CallLong(L"ResetM", Args().I4(10)) == 0, "ResetM(10) is 0");
-  checks.That(control.CallLong(L"ReadM", Args().I4(0).I2(1)) == 0, "ReadM(0, 1) again is 0");
-  checks.That(control.CallLong(L"PLCM", Args().I2(10)) == 0, "PLCM(10) is False after ResetM");
-
+  checks.That(read_m.hr == S_OK && read_m.result.vt == VT_I2,
+              "ReadM returns an Integer in a Variant");
   ArgumentForms(control);
 
   // Run-time errors come back as DISP_E_EXCEPTION with the automation error number.

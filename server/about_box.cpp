@@ -1,5 +1,6 @@
 #include "server/about_box.h"
 
+#include "server/com_error.h"
 #include "server/module.h"
 #include "server/resource_ids.h"
 
@@ -26,8 +27,13 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpar
 }  // namespace
 
 void ShowAboutDialog(HWND owner, const std::wstring& version_line) {
-  DialogBoxParamW(Module::Instance(), MAKEINTRESOURCEW(IDD_ABOUT), owner, AboutProc,
-                  reinterpret_cast<LPARAM>(version_line.c_str()));
+  const INT_PTR ended = DialogBoxParamW(Module::Instance(), MAKEINTRESOURCEW(IDD_ABOUT), owner,
+                                        AboutProc, reinterpret_cast<LPARAM>(version_line.c_str()));
+  // The dialog ends only through OK or Cancel; any other answer means it was never shown.
+  if (ended != IDOK && ended != IDCANCEL) {
+    const DWORD error = GetLastError();
+    throw ComFailure(error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL);
+  }
 }
 
 }  // namespace kestova::server

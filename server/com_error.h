@@ -8,6 +8,7 @@
 #include <oleauto.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace kestova::server {
@@ -24,11 +25,17 @@ class ComFailure : public std::exception {
   HRESULT hr_;
 };
 
-// A fault of the dispatch call itself (unknown member, wrong argument count, named
-// arguments we do not take): Invoke returns the HRESULT directly, not as an exception.
+// A fault of the dispatch call itself (unknown member, wrong argument count, a named
+// argument the member does not have): Invoke returns the HRESULT directly, not as an
+// exception, and names the argument at fault (its index in rgvarg) when there is one.
 class DispatchFailure : public ComFailure {
  public:
-  using ComFailure::ComFailure;
+  explicit DispatchFailure(HRESULT hr, std::optional<UINT> argument = std::nullopt)
+      : ComFailure(hr), argument_(argument) {}
+  std::optional<UINT> argument() const noexcept { return argument_; }
+
+ private:
+  std::optional<UINT> argument_;
 };
 
 HRESULT AutomationHresult(int error_number);
@@ -60,11 +67,12 @@ HRESULT Guard(Body&& body) noexcept {
 }
 
 template <class Body>
-HRESULT InvokeGuard(EXCEPINFO* excep_info, Body&& body) noexcept {
+HRESULT InvokeGuard(EXCEPINFO* excep_info, UINT* argument_error, Body&& body) noexcept {
   try {
     body();
     return S_OK;
   } catch (const DispatchFailure& failure) {
+    if (argument_error && failure.argument()) *argument_error = *failure.argument();
     return failure.hr();
   } catch (...) {
     const ErrorDetails details = DescribeCurrentException();

@@ -2,39 +2,13 @@
 
 #include <oleauto.h>
 
-#include <system_error>
-
 #include "server/about_box.h"
+#include "server/log_folder.h"
 #include "server/member_ids.h"
 #include "server/module.h"
 #include "server/text.h"
 
 namespace kestova::server {
-namespace {
-
-bool CanCreateFileIn(const std::filesystem::path& folder) {
-  const std::filesystem::path probe =
-      folder / (L"~kestova-" + std::to_wstring(GetCurrentProcessId()) + L".tmp");
-  HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
-}
-
-}  // namespace
-
-std::filesystem::path WritableFolder(const std::filesystem::path& preferred) {
-  if (!preferred.empty() && CanCreateFileIn(preferred)) return preferred;
-  std::wstring local(MAX_PATH, L'\0');
-  const DWORD length =
-      GetEnvironmentVariableW(L"LOCALAPPDATA", local.data(), static_cast<DWORD>(local.size()));
-  local.resize(length < local.size() ? length : 0);
-  const std::filesystem::path fallback = std::filesystem::path(local) / L"Kestova";
-  std::error_code ignored;
-  std::filesystem::create_directories(fallback, ignored);
-  return fallback;
-}
 
 ComHost::ComHost(ConnectionPoint& events, ConnectionPoint& property_notify, bool& dirty)
     : events_(events), property_notify_(property_notify), dirty_(dirty) {}
@@ -63,7 +37,7 @@ void ComHost::MelsecOut(const std::string& result) {
   }
 }
 
-std::filesystem::path ComHost::OwnFolder() { return WritableFolder(Module::File().parent_path()); }
+std::filesystem::path ComHost::OwnFolder() { return LogFolder(Module::File().parent_path()); }
 
 void ComHost::ShowAboutBox(const std::string& version_line) {
   ShowAboutDialog(owner_window_ ? owner_window_() : nullptr, Widen(version_line));

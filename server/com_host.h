@@ -1,7 +1,8 @@
 #pragma once
 // The control's host inside the .ocx: events go to the connected __Tarvane sinks,
 // property changes to the IPropertyNotifySink sinks (and mark the control dirty), the
-// About box is a dialog resource of the module, the log folder is the module's folder.
+// About box is a dialog resource of the module, the log folder is the module's folder
+// when it is writable (see log_folder.h).
 
 #include <windows.h>
 
@@ -38,9 +39,5 @@ class ComHost : public Host {
   std::function<HWND()> owner_window_;
   std::function<bool()> events_held_;
 };
-
-// The folder for files the control writes: `preferred` when a file can be created there,
-// else %LOCALAPPDATA%\Kestova (created when missing).
-std::filesystem::path WritableFolder(const std::filesystem::path& preferred);
 
 }  // namespace kestova::server

@@ -1,5 +1,7 @@
 #include "server/connection_point.h"
 
+#include <utility>
+
 namespace kestova::server {
 
 ConnectionPoint::ConnectionPoint(IUnknown& owner, IConnectionPointContainer& container,
@@ -9,9 +11,13 @@ ConnectionPoint::ConnectionPoint(IUnknown& owner, IConnectionPointContainer& con
       accepted_iid_(accepted_iid),
       accept_plain_dispatch_(accept_plain_dispatch) {}
 
-ConnectionPoint::~ConnectionPoint() {
-  for (IUnknown* sink : sinks_) {
-    if (sink) sink->Release();
+ConnectionPoint::~ConnectionPoint() { DisconnectAll(); }
+
+void ConnectionPoint::DisconnectAll() {
+  // Each slot is emptied before its sink is released: a sink that unadvises itself on its
+  // way out then finds no connection, instead of being released a second time.
+  for (std::size_t slot = 0; slot < sinks_.size(); ++slot) {
+    if (IUnknown* sink = std::exchange(sinks_[slot], nullptr)) sink->Release();
   }
 }
 

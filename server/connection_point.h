@@ -34,6 +34,9 @@ class ConnectionPoint : public IConnectionPoint {
   HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override;
 
+  // Releases every sink; the owner calls it first thing when it is destroyed.
+  void DisconnectAll();
+
   // The connected sinks at this moment, each with its own reference, so a sink that
   // disconnects while being called stays valid until the call returns.
   template <class Sink>

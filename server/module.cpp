@@ -31,7 +31,12 @@ std::filesystem::path Module::File() {
 void Module::ObjectCreated() { ++g_objects; }
 void Module::ObjectDestroyed() { --g_objects; }
 void Module::Lock() { ++g_locks; }
-void Module::Unlock() { --g_locks; }
+void Module::Unlock() {
+  // An unlock without its lock is ignored: it must not cancel a later lock.
+  long locks = g_locks.load();
+  while (locks > 0 && !g_locks.compare_exchange_weak(locks, locks - 1)) {
+  }
+}
 bool Module::InUse() { return g_objects.load() > 0 || g_locks.load() > 0; }
 
 }  // namespace kestova::server

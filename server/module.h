@@ -14,7 +14,8 @@ class Module {
   static HINSTANCE Instance();
   static std::filesystem::path File();
 
-  // Live objects (including class factories handed out) and LockServer locks.
+  // Live objects (including class factories handed out) and LockServer locks; the lock
+  // count never goes below zero.
   static void ObjectCreated();
   static void ObjectDestroyed();
   static void Lock();

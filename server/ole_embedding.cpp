@@ -258,9 +258,13 @@ HRESULT STDMETHODCALLTYPE OleObjectFace::GetUserType(DWORD, LPOLESTR* type) {
 HRESULT STDMETHODCALLTYPE OleObjectFace::SetExtent(DWORD aspect, SIZEL* size) {
   if (!size) return E_POINTER;
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-  // The control answers every resize by taking its fixed size again.
-  return Guard(
+  // The control answers every resize by taking its fixed size again; a fixed-size object
+  // says E_FAIL to any other size, and the container asks GetExtent for the real one.
+  const HRESULT hr = Guard(
       [&] { owner_.Control().Resize(HimetricToTwips(size->cx), HimetricToTwips(size->cy)); });
+  if (FAILED(hr)) return hr;
+  const SIZEL fixed = FixedExtentHimetric();
+  return size->cx == fixed.cx && size->cy == fixed.cy ? S_OK : E_FAIL;
 }
 
 HRESULT STDMETHODCALLTYPE OleObjectFace::GetExtent(DWORD aspect, SIZEL* size) {

@@ -4,7 +4,10 @@
 // Invoke refuses for a short* parameter. Names and type information still come from the
 // type library in the module's own file.
 
+#include <algorithm>
 #include <array>
+#include <string>
+#include <vector>
 
 #include "server/com_error.h"
 #include "server/dispatch_arguments.h"
@@ -275,6 +278,65 @@ void InvokeMember(TarvaneObject& object, DISPID id, WORD flags, const DISPPARAMS
   }
 }
 
+// The names of a member's arguments in order, from the library's vtable face: it lists
+// every parameter with its flags alike on every platform, and the [retval] one is no
+// argument a caller can name.
+std::vector<std::wstring> ArgumentNames(ITypeInfo& dispatch, MEMBERID member) {
+  ComPtr<ITypeInfo> vtable;
+  HREFTYPE reference = 0;
+  if (FAILED(dispatch.GetRefTypeOfImplType(static_cast<UINT>(-1), &reference)) ||
+      FAILED(dispatch.GetRefTypeInfo(reference, vtable.Receive()))) {
+    return {};
+  }
+  TYPEATTR* attributes = nullptr;
+  if (FAILED(vtable->GetTypeAttr(&attributes))) return {};
+  const UINT functions = attributes->cFuncs;
+  vtable->ReleaseTypeAttr(attributes);
+  UINT arguments = 0;
+  for (UINT k = 0; k < functions; ++k) {
+    FUNCDESC* function = nullptr;
+    if (FAILED(vtable->GetFuncDesc(k, &function))) continue;
+    if (function->memid == member && function->invkind != INVOKE_PROPERTYPUT) {
+      while (arguments < static_cast<UINT>(function->cParams) &&
+             !(function->lprgelemdescParam[arguments].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) {
+        ++arguments;
+      }
+    }
+    vtable->ReleaseFuncDesc(function);
+  }
+  std::vector<BSTR> names(arguments + 1, nullptr);
+  UINT found = 0;
+  vtable->GetNames(member, names.data(), arguments + 1, &found);
+  std::vector<std::wstring> result;
+  for (UINT k = 0; k < found; ++k) {
+    if (k > 0) result.emplace_back(names[k] ? names[k] : L"");
+    SysFreeString(names[k]);
+  }
+  return result;
+}
+
+// The member's DISPID, then each argument name's position among its arguments; a name
+// that is not known stays DISPID_UNKNOWN and the answer is DISP_E_UNKNOWNNAME.
+HRESULT MapNames(ITypeInfo& dispatch, LPOLESTR* names, UINT count, DISPID* ids) {
+  std::fill(ids, ids + count, DISPID_UNKNOWN);
+  if (FAILED(DispGetIDsOfNames(&dispatch, names, 1, ids))) {
+    ids[0] = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
+  }
+  const std::vector<std::wstring> arguments = count > 1 ? ArgumentNames(dispatch, ids[0])
+                                                        : std::vector<std::wstring>();
+  HRESULT hr = S_OK;
+  for (UINT k = 1; k < count; ++k) {
+    for (std::size_t position = 0; position < arguments.size(); ++position) {
+      if (names[k] && _wcsicmp(names[k], arguments[position].c_str()) == 0) {
+        ids[k] = static_cast<DISPID>(position);
+      }
+    }
+    if (ids[k] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
+
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE DispatchFace::GetTypeInfoCount(UINT* count) {
@@ -296,19 +358,20 @@ HRESULT STDMETHODCALLTYPE DispatchFace::GetTypeInfo(UINT index, LCID /*lcid*/, I
 HRESULT STDMETHODCALLTYPE DispatchFace::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count,
                                                       LCID /*lcid*/, DISPID* ids) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  if (count == 0) return S_OK;
   if (!names || !ids) return E_POINTER;
   HRESULT hr = S_OK;
-  const HRESULT guarded =
-      Guard([&] { hr = DispGetIDsOfNames(&owner_.DispatchTypeInfo(), names, count, ids); });
+  const HRESULT guarded = Guard([&] { hr = MapNames(owner_.DispatchTypeInfo(), names, count, ids); });
   return FAILED(guarded) ? guarded : hr;
 }
 
 HRESULT STDMETHODCALLTYPE DispatchFace::Invoke(DISPID id, REFIID iid, LCID /*lcid*/, WORD flags,
                                                DISPPARAMS* parameters, VARIANT* result,
-                                               EXCEPINFO* excep_info, UINT* /*argument_error*/) {
+                                               EXCEPINFO* excep_info, UINT* argument_error) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   const KeepAlive alive(owner_);
-  return InvokeGuard(excep_info, [&] { InvokeMember(owner_, id, flags, parameters, result); });
+  return InvokeGuard(excep_info, argument_error,
+                     [&] { InvokeMember(owner_, id, flags, parameters, result); });
 }
 
 }  // namespace kestova::server

@@ -1,5 +1,7 @@
 #include "server/tarvane_object.h"
 
+#include <array>
+#include <climits>
 #include <new>
 #include <vector>
 
@@ -38,11 +40,8 @@ void WriteExactly(IStream& stream, std::span<const std::uint8_t> bytes) {
   }
 }
 
-std::vector<std::uint8_t> SavedBytes(TarvaneObject& object, bool clear_dirty) {
-  SavedPropertyBag bag({});
-  object.Save(bag, clear_dirty);
-  return EncodeSavedProperties(bag.entries());
-}
+// The one stream of a control saved into a storage.
+constexpr const wchar_t* kContentsStream = L"Contents";
 
 }  // namespace
 
@@ -60,7 +59,12 @@ TarvaneObject::TarvaneObject()
   Module::ObjectCreated();
 }
 
-TarvaneObject::~TarvaneObject() { Module::ObjectDestroyed(); }
+TarvaneObject::~TarvaneObject() {
+  // Sinks go first, while everything they might call back into is still whole.
+  events_.DisconnectAll();
+  property_notify_.DisconnectAll();
+  Module::ObjectDestroyed();
+}
 
 HRESULT TarvaneObject::Create(REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -92,6 +96,8 @@ HRESULT TarvaneObject::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IPersistPropertyBag*>(&property_bag_);
   } else if (IsEqualIID(iid, IID_IPersistStreamInit) || IsEqualIID(iid, IID_IPersist)) {
     *out = static_cast<IPersistStreamInit*>(&stream_);
+  } else if (IsEqualIID(iid, IID_IPersistStorage)) {
+    *out = static_cast<IPersistStorage*>(&storage_);
   } else if (IsEqualIID(iid, IID_IOleObject)) {
     *out = static_cast<IOleObject*>(&ole_object_);
   } else if (IsEqualIID(iid, IID_IOleInPlaceObject) || IsEqualIID(iid, IID_IOleWindow)) {
@@ -113,7 +119,12 @@ ULONG TarvaneObject::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&
 
 ULONG TarvaneObject::Release() {
   const LONG remaining = InterlockedDecrement(&references_);
-  if (remaining == 0) delete this;
+  if (remaining == 0) {
+    // A sink released during destruction may reach back through AddRef and Release; from
+    // this count they never bring it to zero a second time.
+    references_ = LONG_MAX / 2;
+    delete this;
+  }
   return static_cast<ULONG>(remaining);
 }
 
@@ -125,15 +136,15 @@ Tarvane& TarvaneObject::Control() {
   return *control_;
 }
 
-void TarvaneObject::InitNew() {
-  if (host_initialized_) throw ComFailure(CO_E_ALREADYINITIALIZED);
+void TarvaneObject::InitNew(HRESULT refusal) {
+  if (host_initialized_) throw ComFailure(refusal);
   host_initialized_ = initialized_ = true;
   control_->InitProperties();
   dirty_ = false;
 }
 
-void TarvaneObject::Load(PropertyBag& bag) {
-  if (host_initialized_) throw ComFailure(CO_E_ALREADYINITIALIZED);
+void TarvaneObject::Load(PropertyBag& bag, HRESULT refusal) {
+  if (host_initialized_) throw ComFailure(refusal);
   // A load that fails part-way leaves the keys before the failure applied; the control
   // counts as initialised either way, so it is never reset behind the host's back.
   host_initialized_ = initialized_ = true;
@@ -141,9 +152,27 @@ void TarvaneObject::Load(PropertyBag& bag) {
   dirty_ = false;
 }
 
-void TarvaneObject::Save(PropertyBag& bag, bool clear_dirty) {
-  Control().WriteProperties(bag);
-  if (clear_dirty) dirty_ = false;
+std::vector<std::uint8_t> TarvaneObject::SavedBytes() {
+  SavedPropertyBag bag({});
+  Save(bag);
+  return EncodeSavedProperties(bag.entries());
+}
+
+void TarvaneObject::LoadSaved(IStream& stream, HRESULT refusal) {
+  // Refused before a byte is read, so the host's stream stays where it was.
+  if (host_initialized_) throw ComFailure(refusal);
+  std::array<std::uint8_t, kStreamHeaderSize> header{};
+  ReadExactly(stream, header);
+  SavedEntries entries;
+  try {
+    std::vector<std::uint8_t> payload(PayloadLength(header));
+    ReadExactly(stream, payload);
+    entries = DecodeSavedProperties(payload);
+  } catch (const StreamFormatError&) {
+    throw ComFailure(STG_E_INVALIDHEADER);
+  }
+  SavedPropertyBag bag(std::move(entries));
+  Load(bag, refusal);
 }
 
 ITypeLib& TarvaneObject::TypeLibrary() {
@@ -174,7 +203,8 @@ IConnectionPoint* TarvaneObject::FindConnectionPoint(REFIID iid) {
 HRESULT STDMETHODCALLTYPE ErrorInfoFace::InterfaceSupportsErrorInfo(REFIID iid) {
   const bool supported = IsEqualIID(iid, IID__Tarvane) || IsEqualIID(iid, IID_IDispatch) ||
                          IsEqualIID(iid, IID_IPersistPropertyBag) ||
-                         IsEqualIID(iid, IID_IPersistStreamInit);
+                         IsEqualIID(iid, IID_IPersistStreamInit) ||
+                         IsEqualIID(iid, IID_IPersistStorage);
   return supported ? S_OK : S_FALSE;
 }
 
@@ -219,21 +249,15 @@ HRESULT STDMETHODCALLTYPE ContainerFace::FindConnectionPoint(REFIID iid, IConnec
 
 // ---- IPersistPropertyBag --------------------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE PropertyBagFace::GetClassID(CLSID* out) {
-  if (!out) return E_POINTER;
-  *out = CLSID_Tarvane;
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE PropertyBagFace::InitNew() {
-  return Guard([&] { owner_.InitNew(); });
+  return Guard([&] { owner_.InitNew(E_UNEXPECTED); });
 }
 
 HRESULT STDMETHODCALLTYPE PropertyBagFace::Load(IPropertyBag* bag, IErrorLog* error_log) {
   if (!bag) return E_POINTER;
   return Guard([&] {
     ComPropertyBag adapter(*bag, error_log);
-    owner_.Load(adapter);
+    owner_.Load(adapter, E_UNEXPECTED);
   });
 }
 
@@ -242,51 +266,106 @@ HRESULT STDMETHODCALLTYPE PropertyBagFace::Save(IPropertyBag* bag, BOOL clear_di
   if (!bag) return E_POINTER;
   return Guard([&] {
     ComPropertyBag adapter(*bag, nullptr);
-    owner_.Save(adapter, clear_dirty != FALSE);
+    owner_.Save(adapter);
+    if (clear_dirty) owner_.MarkClean();
   });
 }
 
 // ---- IPersistStreamInit ---------------------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE StreamFace::GetClassID(CLSID* out) {
-  if (!out) return E_POINTER;
-  *out = CLSID_Tarvane;
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE StreamFace::IsDirty() { return owner_.dirty() ? S_OK : S_FALSE; }
 
 HRESULT STDMETHODCALLTYPE StreamFace::Load(IStream* stream) {
   if (!stream) return E_POINTER;
-  return Guard([&] {
-    std::array<std::uint8_t, kStreamHeaderSize> header{};
-    ReadExactly(*stream, header);
-    SavedEntries entries;
-    try {
-      std::vector<std::uint8_t> payload(PayloadLength(header));
-      ReadExactly(*stream, payload);
-      entries = DecodeSavedProperties(payload);
-    } catch (const StreamFormatError&) {
-      throw ComFailure(STG_E_INVALIDHEADER);
-    }
-    SavedPropertyBag bag(std::move(entries));
-    owner_.Load(bag);
-  });
+  return Guard([&] { owner_.LoadSaved(*stream, E_UNEXPECTED); });
 }
 
 HRESULT STDMETHODCALLTYPE StreamFace::Save(IStream* stream, BOOL clear_dirty) {
   if (!stream) return E_POINTER;
-  return Guard([&] { WriteExactly(*stream, SavedBytes(owner_, clear_dirty != FALSE)); });
+  return Guard([&] {
+    WriteExactly(*stream, owner_.SavedBytes());
+    // Only now: a write that failed part-way leaves the changes unsaved.
+    if (clear_dirty) owner_.MarkClean();
+  });
 }
 
 HRESULT STDMETHODCALLTYPE StreamFace::GetSizeMax(ULARGE_INTEGER* size) {
   if (!size) return E_POINTER;
   size->QuadPart = 0;
-  return Guard([&] { size->QuadPart = SavedBytes(owner_, false).size(); });
+  return Guard([&] { size->QuadPart = owner_.SavedBytes().size(); });
 }
 
 HRESULT STDMETHODCALLTYPE StreamFace::InitNew() {
-  return Guard([&] { owner_.InitNew(); });
+  return Guard([&] { owner_.InitNew(E_UNEXPECTED); });
+}
+
+// ---- IPersistStorage ------------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE StorageFace::IsDirty() { return owner_.dirty() ? S_OK : S_FALSE; }
+
+HRESULT STDMETHODCALLTYPE StorageFace::InitNew(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  return Guard([&] {
+    owner_.InitNew(CO_E_ALREADYINITIALIZED);
+    state_ = State::Normal;
+  });
+}
+
+HRESULT STDMETHODCALLTYPE StorageFace::Load(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  if (owner_.host_initialized()) return CO_E_ALREADYINITIALIZED;
+  return Guard([&] {
+    ComPtr<IStream> contents;
+    const HRESULT hr = storage->OpenStream(kContentsStream, nullptr,
+                                           STGM_READ | STGM_SHARE_EXCLUSIVE, 0, contents.Receive());
+    if (FAILED(hr)) throw ComFailure(hr);
+    owner_.LoadSaved(*contents.get(), CO_E_ALREADYINITIALIZED);
+    state_ = State::Normal;
+  });
+}
+
+HRESULT STDMETHODCALLTYPE StorageFace::Save(IStorage* storage, BOOL same_as_load) {
+  if (!storage) return E_POINTER;
+  if (state_ != State::Uninitialized && state_ != State::Normal) return E_UNEXPECTED;
+  return Guard([&] {
+    ComPtr<IStream> contents;
+    const HRESULT hr = storage->CreateStream(
+        kContentsStream, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+        contents.Receive());
+    if (FAILED(hr)) throw ComFailure(hr);
+    WriteExactly(*contents.get(), owner_.SavedBytes());
+    dirty_unless_adopted_ = !same_as_load && owner_.dirty();
+    owner_.MarkClean();
+    state_ = State::NoScribble;
+  });
+}
+
+HRESULT STDMETHODCALLTYPE StorageFace::SaveCompleted(IStorage* new_storage) {
+  switch (state_) {
+    case State::NoScribble:
+      break;
+    case State::HandsOffAfterSave:
+    case State::HandsOffFromNormal:
+      if (!new_storage) return E_INVALIDARG;
+      break;
+    default:
+      return E_UNEXPECTED;
+  }
+  if (dirty_unless_adopted_ && !new_storage) owner_.MarkDirty();
+  dirty_unless_adopted_ = false;
+  state_ = State::Normal;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE StorageFace::HandsOffStorage() {
+  if (state_ == State::Normal) {
+    state_ = State::HandsOffFromNormal;
+  } else if (state_ == State::NoScribble) {
+    state_ = State::HandsOffAfterSave;
+  } else {
+    return E_UNEXPECTED;
+  }
+  return S_OK;
 }
 
 }  // namespace kestova::server

@@ -7,7 +7,9 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "control/tarvane.h"
 #include "server/com_host.h"
@@ -136,24 +138,56 @@ class ContainerFace : public Face<IConnectionPointContainer> {
   HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
 };
 
-class PropertyBagFace : public Face<IPersistPropertyBag> {
+// IPersist's one method, shared by the three persistence interfaces.
+template <class Interface>
+class PersistFace : public Face<Interface> {
  public:
-  using Face::Face;
-  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override;
+  using Face<Interface>::Face;
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override {
+    if (!out) return E_POINTER;
+    *out = CLSID_Tarvane;
+    return S_OK;
+  }
+};
+
+class PropertyBagFace : public PersistFace<IPersistPropertyBag> {
+ public:
+  using PersistFace::PersistFace;
   HRESULT STDMETHODCALLTYPE InitNew() override;
   HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* error_log) override;
   HRESULT STDMETHODCALLTYPE Save(IPropertyBag* bag, BOOL clear_dirty, BOOL save_all) override;
 };
 
-class StreamFace : public Face<IPersistStreamInit> {
+class StreamFace : public PersistFace<IPersistStreamInit> {
  public:
-  using Face::Face;
-  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override;
+  using PersistFace::PersistFace;
   HRESULT STDMETHODCALLTYPE IsDirty() override;
   HRESULT STDMETHODCALLTYPE Load(IStream* stream) override;
   HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clear_dirty) override;
   HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override;
   HRESULT STDMETHODCALLTYPE InitNew() override;
+};
+
+// IPersistStorage, for document hosts and OleCreate: the stream save's bytes in the
+// storage's "Contents" stream. The control writes its storage only inside Save and so holds
+// none between calls; the states still follow the interface's rules, so a container that
+// calls out of turn is told so.
+class StorageFace : public PersistFace<IPersistStorage> {
+ public:
+  using PersistFace::PersistFace;
+  HRESULT STDMETHODCALLTYPE IsDirty() override;
+  HRESULT STDMETHODCALLTYPE InitNew(IStorage* storage) override;
+  HRESULT STDMETHODCALLTYPE Load(IStorage* storage) override;
+  HRESULT STDMETHODCALLTYPE Save(IStorage* storage, BOOL same_as_load) override;
+  HRESULT STDMETHODCALLTYPE SaveCompleted(IStorage* new_storage) override;
+  HRESULT STDMETHODCALLTYPE HandsOffStorage() override;
+
+ private:
+  enum class State { Uninitialized, Normal, NoScribble, HandsOffAfterSave, HandsOffFromNormal };
+  State state_ = State::Uninitialized;
+  // A copy saved elsewhere (not same-as-load) leaves the changes unsaved here unless the
+  // container then adopts that storage.
+  bool dirty_unless_adopted_ = false;
 };
 
 class TarvaneObject {
@@ -169,11 +203,21 @@ class TarvaneObject {
   // script hosts call neither, and must still see the defaults.
   Tarvane& Control();
 
-  // InitNew and Load of either persistence interface; refused once the host did either.
-  void InitNew();
-  void Load(PropertyBag& bag);
-  void Save(PropertyBag& bag, bool clear_dirty);
+  // InitNew and Load of the persistence interfaces: once the host did either, each
+  // interface refuses another with its own HRESULT (refusal).
+  bool host_initialized() const { return host_initialized_; }
+  void InitNew(HRESULT refusal);
+  void Load(PropertyBag& bag, HRESULT refusal);
+  void Save(PropertyBag& bag) { Control().WriteProperties(bag); }
+  // What IPersistStreamInit and IPersistStorage store.
+  std::vector<std::uint8_t> SavedBytes();
+  // Reads what SavedBytes wrote; a stream that is not such a save is STG_E_INVALIDHEADER.
+  void LoadSaved(IStream& stream, HRESULT refusal);
+
+  // Dirty from a property change until a save that reached its medium.
   bool dirty() const { return dirty_; }
+  void MarkClean() { dirty_ = false; }
+  void MarkDirty() { dirty_ = true; }
 
   Embedding& embedding() { return embedding_; }
 
@@ -192,6 +236,7 @@ class TarvaneObject {
   ContainerFace container_{*this};
   PropertyBagFace property_bag_{*this};
   StreamFace stream_{*this};
+  StorageFace storage_{*this};
   OleObjectFace ole_object_{*this};
   InPlaceObjectFace in_place_object_{*this};
   InPlaceActiveFace in_place_active_{*this};

@@ -8,13 +8,6 @@
 namespace kestova::server {
 namespace {
 
-const VARIANT& ThroughReferences(const VARIANT& value) {
-  const VARIANT* current = &value;
-  // Scripts pass variables as references to variants, sometimes nested.
-  while (current->vt == (VT_VARIANT | VT_BYREF) && current->pvarVal) current = current->pvarVal;
-  return *current;
-}
-
 void ChangeType(const VARIANT& value, VARTYPE type, VARIANT* out) {
   const HRESULT hr =
       VariantChangeType(out, const_cast<VARIANT*>(&ThroughReferences(value)), 0, type);
@@ -44,6 +37,12 @@ class SafeArrayAccess {
 };
 
 }  // namespace
+
+const VARIANT& ThroughReferences(const VARIANT& value) {
+  const VARIANT* current = &value;
+  while (current->vt == (VT_VARIANT | VT_BYREF) && current->pvarVal) current = current->pvarVal;
+  return *current;
+}
 
 std::int16_t ComToInteger(const VARIANT& value) {
   ScopedVariant converted;

@@ -29,6 +29,10 @@ class ScopedVariant {
   VARIANT value_;
 };
 
+// The variant a chain of VT_BYREF | VT_VARIANT references leads to (scripts pass
+// variables as references to variants, sometimes nested).
+const VARIANT& ThroughReferences(const VARIANT& value);
+
 std::int16_t ComToInteger(const VARIANT& value);
 std::int32_t ComToLong(const VARIANT& value);
 bool ComToBoolean(const VARIANT& value);

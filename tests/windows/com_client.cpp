@@ -14,20 +14,21 @@
 #include <olectl.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "check.h"
+#include "com_objects.h"
 #include "server/kestova_h.h"
 
 namespace {
 
-using kestova::wintest::Checks;
-using kestova::wintest::Narrow;
-using kestova::wintest::Hex;
+using namespace kestova::wintest;
 
 Checks checks;
 
@@ -71,96 +72,79 @@ std::wstring TypeText(ITypeInfo* info, const TYPEDESC& desc) {
 }
 
 struct ExpectedMember {
-  const wchar_t* name;
+  std::wstring name;
   DISPID id;
   INVOKEKIND kind;
-  const wchar_t* parameters;  // every parameter's type, the retval included
-  int optional_defaults;      // trailing parameters that are [optional, defaultvalue(1)]
+  std::wstring parameters;  // every parameter's type, the retval included
+  int optional_defaults;    // trailing parameters that are [optional, defaultvalue(1)], VT_I2
 };
 
-constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET;
-constexpr INVOKEKIND kPut = INVOKE_PROPERTYPUT;
-constexpr INVOKEKIND kCall = INVOKE_FUNC;
+// Consecutive members of one shape: blank-separated names whose DISPIDs go from `id` by
+// `step`; a get/let property (kGetLet, the value's type as parameters) is two entries.
+struct ExpectedRun {
+  const wchar_t* names;
+  DISPID id;
+  int step;
+  int kind;
+  const wchar_t* parameters;
+  int optional_defaults;
+};
+
+constexpr int kGetLet = -1;
+constexpr int kGet = INVOKE_PROPERTYGET;
+constexpr int kCall = INVOKE_FUNC;
 constexpr DISPID P(int offset) { return 0x68030000 + offset; }
 constexpr DISPID M(int offset) { return 0x60030000 + offset; }
+const wchar_t* const kFlag = L"short*, VARIANT_BOOL*";  // indexed Boolean getter
+const wchar_t* const kWord = L"short*, short*";         // indexed Integer getter
 
-// _Tarvane in slot order: 61 members, the get/let properties as two entries each.
-const ExpectedMember kMembers[] = {
-    {L"Enabled", P(0x1A), kGet, L"VARIANT_BOOL*", 0},
-    {L"Enabled", P(0x1A), kPut, L"VARIANT_BOOL", 0},
-    {L"CommPort", P(0x19), kGet, L"short*", 0},
-    {L"CommPort", P(0x19), kPut, L"short", 0},
-    {L"Settings", P(0x18), kGet, L"BSTR*", 0},
-    {L"Settings", P(0x18), kPut, L"BSTR", 0},
-    {L"Handshaking", P(0x17), kGet, L"KestovaHandshaking*", 0},
-    {L"Handshaking", P(0x17), kPut, L"KestovaHandshaking", 0},
-    {L"Timeout", P(0x16), kGet, L"short*", 0},
-    {L"Timeout", P(0x16), kPut, L"short", 0},
-    {L"StationNo", P(0x15), kGet, L"short*", 0},
-    {L"StationNo", P(0x15), kPut, L"short", 0},
-    {L"NetworkNo", P(0x14), kGet, L"short*", 0},
-    {L"NetworkNo", P(0x14), kPut, L"short", 0},
-    {L"PCNumber", P(0x13), kGet, L"short*", 0},
-    {L"PCNumber", P(0x13), kPut, L"short", 0},
-    {L"RqstDestMdIO", P(0x12), kGet, L"long*", 0},
-    {L"RqstDestMdIO", P(0x12), kPut, L"long", 0},
-    {L"RqstDestMdSta", P(0x11), kGet, L"short*", 0},
-    {L"RqstDestMdSta", P(0x11), kPut, L"short", 0},
-    {L"PLCX", P(0x10), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCY", P(0x0F), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCM", P(0x0E), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCB", P(0x0D), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCD", P(0x0C), kGet, L"short*, short*", 0},
-    {L"PLCW", P(0x0B), kGet, L"short*, short*", 0},
-    {L"PLCZR", P(0x0A), kGet, L"short*, short*", 0},
-    {L"ReadX", M(0x1B), kCall, L"long*, short*, short*", 0},
-    {L"ReadY", M(0x1C), kCall, L"long*, short*, short*", 0},
-    {L"ReadB", M(0x1D), kCall, L"long*, short*, short*", 0},
-    {L"ReadSB", M(0x1E), kCall, L"long*, short*, short*", 0},
-    {L"ReadSM", M(0x1F), kCall, L"long*, short*, short*", 0},
-    {L"ReadL", M(0x20), kCall, L"long*, short*, short*", 0},
-    {L"ReadF", M(0x21), kCall, L"long*, short*, short*", 0},
-    {L"ReadS", M(0x22), kCall, L"long*, short*, short*", 0},
-    {L"ReadD", M(0x23), kCall, L"long*, short*, short*", 0},
-    {L"ReadSD", M(0x24), kCall, L"long*, short*, short*", 0},
-    {L"ReadW", M(0x25), kCall, L"long*, short*, short*", 0},
-    {L"ReadSW", M(0x26), kCall, L"long*, short*, short*", 0},
-    {L"ReadZR", M(0x27), kCall, L"long*, short*, short*", 0},
-    {L"SetM", M(0x28), kCall, L"long*, short*", 0},
-    {L"SetY", M(0x29), kCall, L"long*, short*", 0},
-    {L"SetB", M(0x2A), kCall, L"long*, short*", 0},
-    {L"SetL", M(0x2B), kCall, L"long*, short*", 0},
-    {L"SetF", M(0x2C), kCall, L"long*, short*", 0},
-    {L"SetS", M(0x2D), kCall, L"long*, short*", 0},
-    {L"ResetY", M(0x2E), kCall, L"long*, short*", 0},
-    {L"ResetM", M(0x2F), kCall, L"long*, short*", 0},
-    {L"ResetB", M(0x30), kCall, L"long*, short*", 0},
-    {L"ResetL", M(0x31), kCall, L"long*, short*", 0},
-    {L"ResetF", M(0x32), kCall, L"long*, short*", 0},
-    {L"ResetS", M(0x33), kCall, L"long*, short*", 0},
-    {L"WriteD", M(0x34), kCall, L"long*, short*, short*", 0},
-    {L"WriteW", M(0x35), kCall, L"long*, short*, short*", 0},
-    {L"WriteZR", M(0x36), kCall, L"long*, short*, short*", 0},
-    {L"ReadM", M(0x37), kCall, L"long*, short*, VARIANT*", 0},
-    {L"ShowAboutBox", -552, kCall, L"", 0},
-    {L"PLCType", P(0x09), kGet, L"MELSECPLCType*", 0},
-    {L"PLCType", P(0x09), kPut, L"MELSECPLCType", 0},
-    {L"SumCheck", P(0x08), kGet, L"VARIANT_BOOL*", 0},
-    {L"SumCheck", P(0x08), kPut, L"VARIANT_BOOL", 0},
-    {L"PortOpen", P(0x07), kGet, L"VARIANT_BOOL*", 0},
-    {L"PortOpen", P(0x07), kPut, L"VARIANT_BOOL", 0},
-    {L"RemoteStop", M(0x43), kCall, L"short*, short*", 1},
-    {L"RemoteReset", M(0x44), kCall, L"short*, short*", 1},
-    {L"PLCSM", P(0x06), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCSD", P(0x05), kGet, L"short*, short*", 0},
-    {L"PLCSB", P(0x04), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCSW", P(0x03), kGet, L"short*, short*", 0},
-    {L"PLCL", P(0x02), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCF", P(0x01), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"PLCS", P(0x00), kGet, L"short*, VARIANT_BOOL*", 0},
-    {L"RemoteRun", M(0x46), kCall, L"short*, short*, short*", 2},
-    {L"WriteBlock", M(0x47), kCall, L"BSTR*, short*, SAFEARRAY(short)*, short*", 0},
+// _Tarvane in slot order: 61 members, 74 entries.
+const ExpectedRun kMemberRuns[] = {
+    {L"Enabled", P(0x1A), 0, kGetLet, L"VARIANT_BOOL", 0},
+    {L"CommPort", P(0x19), 0, kGetLet, L"short", 0},
+    {L"Settings", P(0x18), 0, kGetLet, L"BSTR", 0},
+    {L"Handshaking", P(0x17), 0, kGetLet, L"KestovaHandshaking", 0},
+    {L"Timeout StationNo NetworkNo PCNumber", P(0x16), -1, kGetLet, L"short", 0},
+    {L"RqstDestMdIO", P(0x12), 0, kGetLet, L"long", 0},
+    {L"RqstDestMdSta", P(0x11), 0, kGetLet, L"short", 0},
+    {L"PLCX PLCY PLCM PLCB", P(0x10), -1, kGet, kFlag, 0},
+    {L"PLCD PLCW PLCZR", P(0x0C), -1, kGet, kWord, 0},
+    {L"ReadX ReadY ReadB ReadSB ReadSM ReadL ReadF ReadS ReadD ReadSD ReadW ReadSW ReadZR",
+     M(0x1B), 1, kCall, L"long*, short*, short*", 0},
+    {L"SetM SetY SetB SetL SetF SetS ResetY ResetM ResetB ResetL ResetF ResetS", M(0x28), 1,
+     kCall, L"long*, short*", 0},
+    {L"WriteD WriteW WriteZR", M(0x34), 1, kCall, L"long*, short*, short*", 0},
+    {L"ReadM", M(0x37), 0, kCall, L"long*, short*, VARIANT*", 0},
+    {L"ShowAboutBox", -552, 0, kCall, L"", 0},
+    {L"PLCType", P(0x09), 0, kGetLet, L"MELSECPLCType", 0},
+    {L"SumCheck PortOpen", P(0x08), -1, kGetLet, L"VARIANT_BOOL", 0},
+    {L"RemoteStop RemoteReset", M(0x43), 1, kCall, L"short*, short*", 1},
+    {L"PLCSM", P(0x06), 0, kGet, kFlag, 0},
+    {L"PLCSD", P(0x05), 0, kGet, kWord, 0},
+    {L"PLCSB", P(0x04), 0, kGet, kFlag, 0},
+    {L"PLCSW", P(0x03), 0, kGet, kWord, 0},
+    {L"PLCL PLCF PLCS", P(0x02), -1, kGet, kFlag, 0},
+    {L"RemoteRun", M(0x46), 0, kCall, L"short*, short*, short*", 2},
+    {L"WriteBlock", M(0x47), 0, kCall, L"BSTR*, short*, SAFEARRAY(short)*, short*", 0},
 };
+
+std::vector<ExpectedMember> ExpectedMembers() {
+  std::vector<ExpectedMember> members;
+  for (const ExpectedRun& run : kMemberRuns) {
+    std::wistringstream names(run.names);
+    DISPID id = run.id;
+    for (std::wstring name; names >> name; id += run.step) {
+      if (run.kind == kGetLet) {
+        members.push_back({name, id, INVOKE_PROPERTYGET, std::wstring(run.parameters) + L"*", 0});
+        members.push_back({name, id, INVOKE_PROPERTYPUT, run.parameters, 0});
+      } else {
+        members.push_back({name, id, static_cast<INVOKEKIND>(run.kind), run.parameters,
+                           run.optional_defaults});
+      }
+    }
+  }
+  return members;
+}
 
 std::wstring MemberName(ITypeInfo* info, MEMBERID id) {
   BSTR name = nullptr;
@@ -187,43 +171,41 @@ void CheckDispatchInterface(ITypeInfo* info) {
       TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
   checks.That((attributes->wTypeFlags & wanted_flags) == wanted_flags,
               "_Tarvane is dual, hidden, nonextensible, oleautomation");
-  const std::size_t expected = sizeof(kMembers) / sizeof(kMembers[0]);
+  const std::vector<ExpectedMember> members = ExpectedMembers();
+  const std::size_t expected = members.size();
   checks.That(attributes->cFuncs == expected, "_Tarvane has " + std::to_string(expected) +
                                                   " functions, found " +
                                                   std::to_string(attributes->cFuncs));
-  const UINT count = attributes->cFuncs < expected ? attributes->cFuncs : expected;
+  const auto count = static_cast<UINT>(std::min<std::size_t>(attributes->cFuncs, expected));
   info->ReleaseTypeAttr(attributes);
 
   for (UINT index = 0; index < count; ++index) {
-    const ExpectedMember& want = kMembers[index];
+    const ExpectedMember& want = members[index];
     std::string row = "slot entry ";
     row.append(std::to_string(index)).append(" (").append(Narrow(want.name)).append(")");
     FUNCDESC* func = nullptr;
     if (!checks.That(SUCCEEDED(info->GetFuncDesc(index, &func)), row + ": readable")) continue;
-    checks.That(MemberName(info, func->memid) == want.name, row + ": name");
-    checks.That(func->memid == want.id, row + ": DISPID " + Hex(func->memid));
-    checks.That(func->invkind == want.kind, row + ": kind");
+    checks.That(MemberName(info, func->memid) == want.name && func->memid == want.id &&
+                    func->invkind == want.kind,
+                row + ": name, DISPID " + Hex(func->memid) + ", kind");
     std::wstring parameters;
     int defaults = 0;
     for (SHORT k = 0; k < func->cParams; ++k) {
       const ELEMDESC& element = func->lprgelemdescParam[k];
       if (k > 0) parameters += L", ";
       parameters += TypeText(info, element.tdesc);
+      // Basic reads the default with the parameter's own type: an Integer's is VT_I2.
       const USHORT flags = element.paramdesc.wParamFlags;
       if ((flags & PARAMFLAG_FOPT) && (flags & PARAMFLAG_FHASDEFAULT) &&
           element.paramdesc.pparamdescex) {
-        VARIANT value;
-        VariantInit(&value);
-        if (SUCCEEDED(VariantChangeType(&value, &element.paramdesc.pparamdescex->varDefaultValue, 0,
-                                        VT_I4)) &&
-            value.lVal == 1) {
-          ++defaults;
-        }
+        const VARIANT& value = element.paramdesc.pparamdescex->varDefaultValue;
+        if (value.vt == VT_I2 && value.iVal == 1) ++defaults;
       }
     }
     checks.That(parameters == want.parameters, row + ": parameters " + Narrow(parameters) +
                                                    ", expected " + Narrow(want.parameters));
-    checks.That(defaults == want.optional_defaults, row + ": optional parameters default to 1");
+    checks.That(defaults == want.optional_defaults,
+                row + ": optional parameters default to the Integer 1");
     info->ReleaseFuncDesc(func);
   }
 
@@ -359,41 +341,214 @@ int CheckTypeLibrary() {
 
 // ---- registry --------------------------------------------------------------------------
 
-bool KeyExists(HKEY hive, const wchar_t* path) {
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+bool KeyExists(HKEY hive, const std::wstring& path, REGSAM view = 0) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(hive, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   return true;
 }
 
-int CheckRegistration(bool expect_registered, const std::string& scope) {
-  const HKEY hive = scope == "user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-  const std::wstring clsid = L"Software\\Classes\\CLSID\\{62CEF092-9365-4015-A642-7F39482D21D0}";
-  const wchar_t* keys[] = {L"Software\\Classes\\Kestova.Tarvane\\CLSID",
-                           L"Software\\Classes\\Kestova.Tarvane.1\\CLSID"};
-  for (const wchar_t* key : keys) {
-    checks.That(KeyExists(hive, key) == expect_registered,
-                scope + " " + Narrow(key) + (expect_registered ? " present" : " absent"));
+std::vector<std::wstring> Subkeys(HKEY hive, const std::wstring& path) {
+  std::vector<std::wstring> names;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+  wchar_t name[256];
+  for (DWORD k = 0, length = 256; RegEnumKeyExW(key, k, name, &length, nullptr, nullptr, nullptr,
+                                                nullptr) == ERROR_SUCCESS;
+       ++k, length = 256) {
+    names.emplace_back(name);
   }
-  const std::wstring server = clsid + L"\\InprocServer32";
-  checks.That(KeyExists(hive, server.c_str()) == expect_registered,
-              scope + " InprocServer32" + (expect_registered ? " present" : " absent"));
-  if (expect_registered) {
-    const std::wstring control = clsid + L"\\Control";
-    checks.That(KeyExists(hive, control.c_str()), scope + " Control key present");
-    // Never marked safe for scripting (CATID 7DD95801-...) or initialisation (7DD95802-...).
-    const std::wstring categories = clsid + L"\\Implemented Categories";
-    checks.That(!KeyExists(hive, categories.c_str()), scope + " no implemented categories");
-  }
-  return checks.Finish(expect_registered ? "KESTOVA REGISTERED OK" : "KESTOVA UNREGISTERED OK");
+  RegCloseKey(key);
+  return names;
 }
 
-// DllCanUnloadNow must say no while an object, a class factory or a server lock lives.
+// Registered: this bitness's keys, the Control category alone (never safe for scripting or
+// initialisation), the class's Version as the library's, and (machine-wide) the control
+// creates by ProgID and finds its type library. Unregistered: no key of ours in either
+// registry view.
+int CheckRegistration(bool expect_registered, const std::string& scope) {
+  const HKEY hive = scope == "user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  const std::wstring classes = L"Software\\Classes\\";
+  const std::wstring clsid = classes + L"CLSID\\" + GuidText(CLSID_Tarvane);
+  const std::wstring ours[] = {clsid + L"\\InprocServer32",
+                               classes + L"Kestova.Tarvane\\CLSID",
+                               classes + L"Kestova.Tarvane.1\\CLSID",
+                               classes + L"TypeLib\\" + GuidText(LIBID_Kestova),
+                               classes + L"Interface\\" + GuidText(IID__Tarvane),
+                               classes + L"Interface\\" + GuidText(DIID___Tarvane)};
+  if (!expect_registered) {
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+      for (const std::wstring& key : ours) {
+        checks.That(!KeyExists(hive, key, view),
+                    scope + " " + Narrow(key) + " absent from the " +
+                        (view == KEY_WOW64_32KEY ? "32" : "64") + "-bit view");
+      }
+    }
+    return checks.Finish("KESTOVA UNREGISTERED OK");
+  }
+  for (const std::wstring& key : ours) {
+    checks.That(KeyExists(hive, key), scope + " " + Narrow(key) + " present");
+  }
+  checks.That(KeyExists(hive, clsid + L"\\Control"), scope + " Control key present");
+  const std::vector<std::wstring> categories = Subkeys(hive, clsid + L"\\Implemented Categories");
+  checks.That(categories.size() == 1 && categories[0] == L"{40FC6ED4-2438-11CF-A3DB-080036F12502}",
+              scope + " in the Control category alone");
+  wchar_t version[16] = {};
+  DWORD size = sizeof version;
+  RegGetValueW(hive, (clsid + L"\\Version").c_str(), nullptr, RRF_RT_REG_SZ, nullptr, version,
+               &size);
+  checks.That(std::wstring(version) == L"19.0",
+              scope + " class Version is the library's 19.0, got " + Narrow(version));
+  // Wine's COM reads classes from the machine's keys only, so a per-user registration is
+  // not tried out here.
+  if (scope == "user") return checks.Finish("KESTOVA REGISTERED OK");
+  CLSID by_name{};
+  IUnknown* object = nullptr;
+  checks.That(SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &by_name)) &&
+                  SUCCEEDED(CoCreateInstance(by_name, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                             reinterpret_cast<void**>(&object))),
+              "the control creates by ProgID");
+  if (object) object->Release();
+  ITypeLib* library = nullptr;
+  checks.That(SUCCEEDED(LoadRegTypeLib(LIBID_Kestova, 19, 0, 0x409, &library)),
+              "the type library loads");
+  if (library) library->Release();
+  return checks.Finish("KESTOVA REGISTERED OK");
+}
+
+using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+
+ULONG References(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+// On its last release it reaches back to the control through the point it was advised
+// on, as sinks that keep a plain pointer to their source do.
+class UnadvisingSink : public EventSink {
+ public:
+  UnadvisingSink(IConnectionPoint* point, HRESULT& answer)
+      : EventSink(DIID___Tarvane, false), point_(point), answer_(answer) {}
+  ~UnadvisingSink() override {
+    point_->AddRef();
+    answer_ = point_->Unadvise(cookie);
+    point_->Release();
+  }
+  DWORD cookie = 0;
+
+ private:
+  IConnectionPoint* point_;
+  HRESULT& answer_;
+};
+
+// A sink's references through advise, unadvise and the control's end in every order;
+// the connection point and the enumerator keep the control alive while they live.
+void CheckConnectionReferences(IClassFactory* factory, CanUnloadNow can_unload) {
+  enum Order { UnadviseFirst, ReleaseControlFirst, PointOutlivesControl, EnumeratorOutlivesControl };
+  const std::pair<Order, const char*> orders[] = {
+      {UnadviseFirst, "advise, unadvise, release the control"},
+      {ReleaseControlFirst, "advise, release the control"},
+      {PointOutlivesControl, "advise, release the control, unadvise through the point"},
+      {EnumeratorOutlivesControl, "advise, enumerate, release the control, then the enumerator"},
+  };
+  for (const auto& [order, what] : orders) {
+    const std::string row = std::string(what) + ": ";
+    IConnectionPointContainer* container = nullptr;
+    factory->CreateInstance(nullptr, IID_IConnectionPointContainer,
+                            reinterpret_cast<void**>(&container));
+    IConnectionPoint* point = nullptr;
+    container->FindConnectionPoint(DIID___Tarvane, &point);
+    auto* sink = new EventSink(DIID___Tarvane, false);
+    DWORD cookie = 0;
+    point->Advise(sink, &cookie);
+    checks.That(References(sink) == 2, row + "the point holds one reference to the sink");
+    IEnumConnectionPoints* points = nullptr;
+    if (order == EnumeratorOutlivesControl) container->EnumConnectionPoints(&points);
+    if (order == UnadviseFirst) {
+      checks.That(point->Unadvise(cookie) == S_OK && References(sink) == 1,
+                  row + "unadvise gives it back");
+    }
+    if (order != PointOutlivesControl) point->Release();
+    container->Release();
+    if (order == PointOutlivesControl) {
+      checks.That(References(sink) == 2 && point->Unadvise(cookie) == S_OK &&
+                      References(sink) == 1,
+                  row + "the point keeps the control until unadvised");
+      point->Release();
+    }
+    if (points) {
+      checks.That(References(sink) == 2, row + "the enumerator keeps the control");
+      points->Release();
+    }
+    checks.That(References(sink) == 1, row + "the sink is released once");
+    sink->Release();
+  }
+
+  // A sink that unadvises itself while the control ends finds no connection left, and the
+  // control is not ended twice: with the factory alive, the module stays in use.
+  IUnknown* control = nullptr;
+  factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&control));
+  IConnectionPoint* point = FindPoint(control, DIID___Tarvane);
+  HRESULT answer = E_FAIL;
+  auto* sink = new UnadvisingSink(point, answer);
+  point->Advise(sink, &sink->cookie);
+  sink->Release();
+  point->Release();
+  control->Release();
+  checks.That(answer == CONNECT_E_NOCONNECTION, "a sink unadvising on its way out: " + Hex(answer));
+  checks.That(can_unload() == S_FALSE, "after the control's end the factory still counts");
+}
+
+// DllCanUnloadNow in every order of factory (F, f: get, release), object (O, o), lock
+// (L, U): after each step 1 means it may unload, 0 that it must not.
+void CheckUnloadOrders(GetClassObject get_class_object, CanUnloadNow can_unload) {
+  const std::pair<const char*, const char*> orders[] = {
+      {"FOfo", "0001"},
+      {"FOof", "0001"},
+      {"FLfFUf", "000001"},
+      {"FLUf", "0001"},
+      // An unlock without its lock must not cancel the lock that follows.
+      {"FUULfFUf", "00000001"},
+  };
+  for (const auto& [steps, expected] : orders) {
+    IClassFactory* factory = nullptr;
+    IUnknown* object = nullptr;
+    std::string seen;
+    for (const char* step = steps; *step; ++step) {
+      switch (*step) {
+        case 'F':
+          get_class_object(CLSID_Tarvane, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+          break;
+        case 'f':
+          factory->Release();
+          break;
+        case 'O':
+          factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
+          break;
+        case 'o':
+          object->Release();
+          break;
+        default:
+          factory->LockServer(*step == 'L');
+          break;
+      }
+      seen.push_back(can_unload() == S_OK ? '1' : '0');
+    }
+    checks.That(seen == expected,
+                std::string("unload order ") + steps + ": " + seen + ", expected " + expected);
+  }
+}
+
 int CheckUnloading(const std::wstring& ocx) {
   HMODULE module = LoadLibraryW(ocx.c_str());
   if (!checks.That(module != nullptr, "the control's module loads")) return checks.Finish("");
-  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
   // Through void*: GetProcAddress's own function type says nothing about the real one.
   auto get_class_object = reinterpret_cast<GetClassObject>(
       reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
@@ -401,33 +556,23 @@ int CheckUnloading(const std::wstring& ocx) {
       reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
   if (checks.That(get_class_object && can_unload, "undecorated exports")) {
     checks.That(can_unload() == S_OK, "nothing alive: may unload");
-    IClassFactory* factory = nullptr;
-    checks.That(get_class_object(CLSID_Tarvane, IID_IClassFactory,
-                                 reinterpret_cast<void**>(&factory)) == S_OK,
-                "DllGetClassObject gives the factory");
     IUnknown* nothing = nullptr;
     checks.That(get_class_object(IID__Tarvane, IID_IClassFactory,
                                  reinterpret_cast<void**>(&nothing)) == CLASS_E_CLASSNOTAVAILABLE,
                 "an unknown class is not available");
-    if (factory) {
-      checks.That(can_unload() == S_FALSE, "a factory alive: stays loaded");
+    IClassFactory* factory = nullptr;
+    get_class_object(CLSID_Tarvane, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (checks.That(factory != nullptr, "DllGetClassObject gives the factory")) {
       IUnknown* object = nullptr;
-      IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
+      IUnknown* outer = factory;
       checks.That(factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&object)) ==
                       CLASS_E_NOAGGREGATION,
                   "aggregation is refused");
-      factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
-      factory->LockServer(TRUE);
+      CheckConnectionReferences(factory, can_unload);
       factory->Release();
-      checks.That(object && can_unload() == S_FALSE, "an object alive: stays loaded");
-      if (object) object->Release();
-      checks.That(can_unload() == S_FALSE, "a server lock: stays loaded");
-      // Unlocking needs a factory again; it is released right after.
-      get_class_object(CLSID_Tarvane, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-      factory->LockServer(FALSE);
-      factory->Release();
-      checks.That(can_unload() == S_OK, "all gone: may unload");
     }
+    CheckUnloadOrders(get_class_object, can_unload);
+    checks.That(can_unload() == S_OK, "all gone: may unload");
   }
   FreeLibrary(module);
   return checks.Finish("KESTOVA UNLOAD OK");
@@ -438,7 +583,7 @@ int CheckUnloading(const std::wstring& ocx) {
 int RunControlTests(int data_port, int silent_port);
 
 int wmain(int argc, wchar_t** argv) {
-  if (FAILED(CoInitialize(nullptr))) return 2;
+  if (FAILED(OleInitialize(nullptr))) return 2;
   int status = 2;
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"typelib") {
@@ -454,6 +599,6 @@ int wmain(int argc, wchar_t** argv) {
         "usage: com_client typelib | control PORT TIMEOUTPORT | unload OCX | registered SCOPE | "
         "unregistered SCOPE\n");
   }
-  CoUninitialize();
+  OleUninitialize();
   return status;
 }

@@ -1,6 +1,6 @@
 // The control through IDispatch, the way a script or a late-bound client calls it, against
-// the virtual PLC: ByRef, omitted optional and array arguments, events through a
-// connection point, run-time errors as EXCEPINFO, and both persistence interfaces.
+// the virtual PLC: ByRef, named, omitted optional and array arguments, events through a
+// connection point, run-time errors as EXCEPINFO, and the persistence interfaces.
 
 #include <windows.h>
 #include <objbase.h>
@@ -9,6 +9,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,19 +17,16 @@
 #include "check.h"
 #include "com_objects.h"
 #include "server/kestova_h.h"
+#include "server/log_folder.h"
 
 namespace {
 
-using kestova::wintest::Checks;
-using kestova::wintest::Narrow;
-using kestova::wintest::Hex;
-using kestova::wintest::EventSink;
-using kestova::wintest::MemoryBag;
-using kestova::wintest::PropertySink;
+using namespace kestova::wintest;
 
 Checks checks;
 
-// An argument list in the order a caller writes it; owns its values.
+// An argument list in the order a caller writes it, positional ones first, then any
+// named ones (Named gives the name of the value added next); owns its values.
 class Args {
  public:
   Args() = default;
@@ -62,11 +60,26 @@ class Args {
   Args& Missing() {
     return Add(VT_ERROR, [&](VARIANT& v) { v.scode = DISP_E_PARAMNOTFOUND; });
   }
+  Args& RefError(SCODE* target) {
+    return Add(VT_ERROR | VT_BYREF, [&](VARIANT& v) { v.pscode = target; });
+  }
+  Args& Named(const wchar_t* name) {
+    names_.push_back(name);
+    return *this;
+  }
   Args& Array(SAFEARRAY* array, VARTYPE element) {
     return Add(static_cast<VARTYPE>(VT_ARRAY | element), [&](VARIANT& v) { v.parray = array; });
   }
-  // rgvarg order: last argument first.
-  std::vector<VARIANT> Reversed() const { return {values_.rbegin(), values_.rend()}; }
+  const std::vector<const wchar_t*>& names() const { return names_; }
+  // rgvarg order: the named values as named, then the positional ones last first.
+  std::vector<VARIANT> InDispatchOrder() const {
+    const std::size_t positional = values_.size() - names_.size();
+    std::vector<VARIANT> order(values_.begin() + static_cast<std::ptrdiff_t>(positional),
+                               values_.end());
+    order.insert(order.end(), values_.rend() - static_cast<std::ptrdiff_t>(positional),
+                 values_.rend());
+    return order;
+  }
 
  private:
   template <class Fill>
@@ -79,10 +92,14 @@ class Args {
     return *this;
   }
   std::vector<VARIANT> values_;
+  std::vector<const wchar_t*> names_;
 };
 
 struct Outcome {
   HRESULT hr = E_FAIL;
+  HRESULT names_hr = E_FAIL;   // GetIDsOfNames for the member and the argument names
+  std::vector<DISPID> ids;     // what it answered
+  UINT argument_error = ~0u;
   VARIANT result{};
   EXCEPINFO error{};
   Outcome() { VariantInit(&result); }
@@ -118,18 +135,23 @@ class Control {
   }
   IDispatch* get() const { return dispatch_; }
 
-  DISPID Id(const wchar_t* name) const {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    return id;
-  }
+  // The way Basic clients call: the names through GetIDsOfNames, then Invoke; a put's
+  // value is the one named DISPID_PROPERTYPUT, after any other named ones.
   void Call(Outcome& out, const wchar_t* name, const Args& args,
             WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET) const {
-    std::vector<VARIANT> arguments = args.Reversed();
-    DISPPARAMS parameters{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
-    out.hr = dispatch_->Invoke(Id(name), IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
-                               &out.result, &out.error, nullptr);
+    std::vector<LPOLESTR> names = {const_cast<LPOLESTR>(name)};
+    for (const wchar_t* named : args.names()) names.push_back(const_cast<LPOLESTR>(named));
+    out.ids.assign(names.size(), 0);
+    out.names_hr = dispatch_->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()),
+                                            LOCALE_USER_DEFAULT, out.ids.data());
+    std::vector<DISPID> named(out.ids.begin() + 1, out.ids.end());
+    if (flags == DISPATCH_PROPERTYPUT) named.push_back(DISPID_PROPERTYPUT);
+    std::vector<VARIANT> arguments = args.InDispatchOrder();
+    DISPPARAMS parameters{arguments.data(), named.data(), static_cast<UINT>(arguments.size()),
+                          static_cast<UINT>(named.size())};
+    out.hr = dispatch_->Invoke(out.ids[0], IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
+                               flags == DISPATCH_PROPERTYPUT ? nullptr : &out.result, &out.error,
+                               &out.argument_error);
   }
   long CallLong(const wchar_t* name, const Args& args) const {
     Outcome out;
@@ -145,11 +167,7 @@ class Control {
     return out.Text();
   }
   void Put(Outcome& out, const wchar_t* name, const Args& value) const {
-    std::vector<VARIANT> arguments = value.Reversed();
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS parameters{arguments.data(), &named, static_cast<UINT>(arguments.size()), 1};
-    out.hr = dispatch_->Invoke(Id(name), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
-                               &parameters, nullptr, &out.error, nullptr);
+    Call(out, name, value, DISPATCH_PROPERTYPUT);
   }
   void Set(const wchar_t* name, const Args& value) const {
     Outcome out;
@@ -182,22 +200,44 @@ IDispatch* CreateControl() {
   return dispatch;
 }
 
-struct Default {
+// Each configuration property but Settings: its initial value, and the one Configure lets
+// (with the type a compiled client passes; PortOpen is never let).
+struct Setting {
   const wchar_t* name;
-  long value;
+  long initial;
+  long configured;
+  VARTYPE type;
 };
+const Setting kSettings[] = {
+    {L"Enabled", -1, 0, VT_BOOL},     {L"CommPort", 1, 4, VT_I2},
+    {L"Handshaking", 0, 2, VT_I4},    {L"Timeout", 3, 7, VT_I2},
+    {L"StationNo", 0, 5, VT_I2},      {L"NetworkNo", 0, 6, VT_I2},
+    {L"PCNumber", 255, 200, VT_I2},   {L"RqstDestMdIO", 1023, 70000, VT_I4},
+    {L"RqstDestMdSta", 0, 9, VT_I2},  {L"PLCType", 0, 1, VT_I4},
+    {L"SumCheck", 0, -1, VT_BOOL},    {L"PortOpen", 0, 0, VT_EMPTY},
+};
+constexpr const wchar_t* kInitialSettings = L"9600,n,8,1";
+constexpr const wchar_t* kConfiguredSettings = L"19200,e,7,2";
 
-void CheckDefaults(const Control& control, const std::string& how) {
-  const Default defaults[] = {
-      {L"Enabled", -1},      {L"CommPort", 1},  {L"Handshaking", 0}, {L"Timeout", 3},
-      {L"StationNo", 0},     {L"NetworkNo", 0}, {L"PCNumber", 255},  {L"RqstDestMdIO", 1023},
-      {L"RqstDestMdSta", 0}, {L"PLCType", 0},   {L"SumCheck", 0},    {L"PortOpen", 0},
-  };
-  for (const Default& row : defaults) {
-    checks.That(control.GetLong(row.name) == row.value,
-                how + ": " + Narrow(row.name) + " is " + std::to_string(row.value));
+void Configure(const Control& control) {
+  for (const Setting& row : kSettings) {
+    Args value;
+    if (row.type == VT_BOOL) value.Bool(row.configured != 0);
+    if (row.type == VT_I2) value.I2(static_cast<short>(row.configured));
+    if (row.type == VT_I4) value.I4(row.configured);
+    if (row.type != VT_EMPTY) control.Set(row.name, value);
   }
-  checks.That(control.GetText(L"Settings") == L"9600,n,8,1", how + ": Settings is 9600,n,8,1");
+  control.Set(L"Settings", Args().Text(kConfiguredSettings));
+}
+
+void CheckSettings(const Control& control, bool configured, const std::string& how) {
+  for (const Setting& row : kSettings) {
+    const long wanted = configured ? row.configured : row.initial;
+    checks.That(control.GetLong(row.name) == wanted,
+                how + ": " + Narrow(row.name) + " is " + std::to_string(wanted));
+  }
+  const wchar_t* settings = configured ? kConfiguredSettings : kInitialSettings;
+  checks.That(control.GetText(L"Settings") == settings, how + ": Settings is " + Narrow(settings));
 }
 
 void ExpectError(const Outcome& out, long number, const wchar_t* description,
@@ -209,30 +249,18 @@ void ExpectError(const Outcome& out, long number, const wchar_t* description,
               what + ": description \"" + Narrow(out.Description()) + "\"");
 }
 
-DWORD Connect(const Control& control, REFIID iid, IUnknown* sink) {
-  IConnectionPointContainer* container =
-      control.As<IConnectionPointContainer>(IID_IConnectionPointContainer);
-  DWORD cookie = 0;
-  IConnectionPoint* point = nullptr;
-  if (container && SUCCEEDED(container->FindConnectionPoint(iid, &point))) {
-    point->Advise(sink, &cookie);
-    point->Release();
-  }
-  if (container) container->Release();
+DWORD ConnectChecked(const Control& control, REFIID iid, IUnknown* sink) {
+  const DWORD cookie = Connect(control.get(), iid, sink);
   checks.That(cookie != 0, "a sink connects");
   return cookie;
 }
 
 void Disconnect(const Control& control, REFIID iid, DWORD cookie) {
-  IConnectionPointContainer* container =
-      control.As<IConnectionPointContainer>(IID_IConnectionPointContainer);
-  IConnectionPoint* point = nullptr;
-  if (container && SUCCEEDED(container->FindConnectionPoint(iid, &point))) {
-    checks.That(point->Unadvise(cookie) == S_OK, "a sink disconnects");
-    checks.That(point->Unadvise(cookie) == CONNECT_E_NOCONNECTION, "a stale cookie is refused");
-    point->Release();
-  }
-  if (container) container->Release();
+  IConnectionPoint* point = FindPoint(control.get(), iid);
+  checks.That(point && point->Unadvise(cookie) == S_OK, "a sink disconnects");
+  checks.That(point && point->Unadvise(cookie) == CONNECT_E_NOCONNECTION,
+              "a stale cookie is refused");
+  if (point) point->Release();
 }
 
 SAFEARRAY* VariantArray(const std::vector<long>& values) {
@@ -287,11 +315,111 @@ bool LogMentions(const std::wstring& text) {
   return content.find(Narrow(text)) != std::string::npos;
 }
 
+// Calls in the forms VBA, .NET and script hosts make them, in order against the open port
+// (a write, then the read that shows it): by reference, arrays, named and omitted
+// arguments, and the refusals.
+void ArgumentForms(const Control& control) {
+  static VARIANT address{};
+  static VARIANT value{};
+  static VARIANT missing_variant{};
+  static long start = 100;
+  static short points = 2;
+  static SCODE missing = DISP_E_PARAMNOTFOUND;
+  address.vt = VT_I4;
+  address.lVal = 100;
+  value.vt = VT_I2;
+  value.iVal = 1234;
+  missing_variant.vt = VT_ERROR;
+  missing_variant.scode = DISP_E_PARAMNOTFOUND;
+  struct Form {
+    const char* what;
+    const wchar_t* member;
+    void (*fill)(Args&);
+    long result;                      // or the argument at fault, or the run-time error
+    HRESULT hr = S_OK;
+    HRESULT names_hr = S_OK;          // of GetIDsOfNames
+    const wchar_t* error = nullptr;   // the run-time error's description
+  };
+  const Form forms[] = {
+      {"WriteD(100, 1234) by VARIANT reference", L"WriteD",
+       [](Args& a) { a.Ref(&address).Ref(&value); }, 0},
+      {"ReadD(100, 2) by typed reference", L"ReadD",
+       [](Args& a) { a.RefI4(&start).RefI2(&points); }, 0},
+      {"PLCD(100)", L"PLCD", [](Args& a) { a.I2(100); }, 1234},
+      {"WriteBlock(\"D200\", 3, Array(11, 22, 33))", L"WriteBlock",
+       [](Args& a) { a.Text(L"D200").I2(3).Array(VariantArray({11, 22, 33}), VT_VARIANT); }, 0},
+      {"WriteBlock(\"W10\", 2, Integer array)", L"WriteBlock",
+       [](Args& a) { a.Text(L"W10").I2(2).Array(IntegerArray({-5, 7}, 0), VT_I2); }, 0},
+      // Element 0 must exist: an array from 1 is refused before anything is sent.
+      {"WriteBlock with an array from 1", L"WriteBlock",
+       [](Args& a) { a.Text(L"W10").I2(2).Array(IntegerArray({1, 2}, 1), VT_I2); }, 9,
+       DISP_E_EXCEPTION, S_OK, L"Subscript out of range"},
+      {"WriteBlock with an array of String", L"WriteBlock",
+       [](Args& a) { a.Text(L"D0").I2(1).Array(SafeArrayCreateVector(VT_BSTR, 0, 1), VT_BSTR); },
+       13, DISP_E_EXCEPTION, S_OK, L"Type mismatch"},
+      {"ReadD(200, 3)", L"ReadD", [](Args& a) { a.I4(200).I2(3); }, 0},
+      {"PLCD(201)", L"PLCD", [](Args& a) { a.I2(201); }, 22},
+      {"ReadW(10, 2)", L"ReadW", [](Args& a) { a.I4(10).I2(2); }, 0},
+      {"PLCW(10)", L"PLCW", [](Args& a) { a.I2(10); }, -5},
+      {"SetM(10)", L"SetM", [](Args& a) { a.I4(10); }, 0},
+      {"ReadM(0, 1)", L"ReadM", [](Args& a) { a.I4(0).I2(1); }, 0},
+      {"PLCM(10) after SetM", L"PLCM", [](Args& a) { a.I2(10); }, -1},
+      {"ResetM(10)", L"ResetM", [](Args& a) { a.I4(10); }, 0},
+      {"ReadM(0, 1) again", L"ReadM", [](Args& a) { a.I4(0).I2(1); }, 0},
+      {"PLCM(10) after ResetM", L"PLCM", [](Args& a) { a.I2(10); }, 0},
+      {"WriteD 300, Value:=4321", L"WriteD", [](Args& a) { a.I4(300).Named(L"Value").I2(4321); },
+       0},
+      {"ReadD ReadPoints:=1, StartAddress:=300", L"ReadD",
+       [](Args& a) { a.Named(L"readpoints").I2(1).Named(L"StartAddress").I4(300); }, 0},
+      {"PLCD(Index:=300)", L"PLCD", [](Args& a) { a.Named(L"Index").I2(300); }, 4321},
+      {"RemoteRun ClearMode:=0", L"RemoteRun", [](Args& a) { a.Named(L"ClearMode").I2(0); }, 0},
+      {"WriteBlock Points:=2, iData:=..., Device:=\"D400\"", L"WriteBlock",
+       [](Args& a) {
+         a.Named(L"Points").I2(2).Named(L"iData").Array(IntegerArray({5, 6}, 0), VT_I2);
+         a.Named(L"Device").Text(L"D400");
+       },
+       0},
+      {"RemoteStop()", L"RemoteStop", [](Args&) {}, 0},
+      {"RemoteRun(missing, missing)", L"RemoteRun", [](Args& a) { a.Missing().Missing(); }, 0},
+      {"RemoteRun(1)", L"RemoteRun", [](Args& a) { a.I2(1); }, 0},
+      {"RemoteStop(missing by reference)", L"RemoteStop", [](Args& a) { a.RefError(&missing); },
+       0},
+      {"RemoteRun(1, reference to a missing Variant)", L"RemoteRun",
+       [](Args& a) { a.I2(1).Ref(&missing_variant); }, 0},
+      {"ReadD 100, StartAddress:=5 names a given argument", L"ReadD",
+       [](Args& a) { a.I4(100).Named(L"StartAddress").I4(5); }, 0, DISP_E_PARAMNOTFOUND},
+      {"SetM Adress:=1 names no argument", L"SetM", [](Args& a) { a.Named(L"Adress").I4(1); }, 0,
+       DISP_E_PARAMNOTFOUND, DISP_E_UNKNOWNNAME},
+      {"ReadD Result:=0 names the return value", L"ReadD",
+       [](Args& a) { a.I4(0).I2(1).Named(L"Result").I2(0); }, 0, DISP_E_PARAMNOTFOUND,
+       DISP_E_UNKNOWNNAME},
+  };
+  for (const Form& form : forms) {
+    Args args;
+    form.fill(args);
+    Outcome out;
+    control.Call(out, form.member, args);
+    const std::string row = std::string(form.what) + ": ";
+    checks.That(out.names_hr == form.names_hr && (form.names_hr == S_OK) ==
+                                                     (out.ids.back() != DISPID_UNKNOWN),
+                row + "GetIDsOfNames " + Hex(out.names_hr));
+    if (form.hr == DISP_E_EXCEPTION) {
+      ExpectError(out, form.result, form.error, form.what);
+    } else if (checks.That(out.hr == form.hr, row + Hex(out.hr) + " " + Narrow(out.Description()))) {
+      checks.That(form.hr == S_OK ? out.Long() == form.result
+                                  : out.argument_error == static_cast<UINT>(form.result),
+                  row + "result " + std::to_string(out.Long()) + ", argument at fault " +
+                      std::to_string(out.argument_error));
+    }
+  }
+  checks.That(address.lVal == 100 && value.iVal == 1234, "ByRef arguments are left unchanged");
+}
+
 void OperationsAgainstThePlc(const Control& control, int data_port, int silent_port) {
   EventSink* scribbler = new EventSink(DIID___Tarvane, true);
   EventSink* listener = new EventSink(DIID___Tarvane, false);
-  const DWORD scribbler_cookie = Connect(control, DIID___Tarvane, scribbler);
-  const DWORD listener_cookie = Connect(control, DIID___Tarvane, listener);
+  const DWORD scribbler_cookie = ConnectChecked(control, DIID___Tarvane, scribbler);
+  const DWORD listener_cookie = ConnectChecked(control, DIID___Tarvane, listener);
 
   // Port closed: every operation refuses with result 1 and says why.
   checks.That(control.CallLong(L"ReadD", Args().I4(0).I2(1)) == 1, "ReadD on a closed port is 1");
@@ -305,64 +433,11 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
   control.Set(L"PortOpen", Args().Bool(true));
   checks.That(control.GetLong(L"PortOpen") == -1, "the port opens");
 
-  // Every argument by reference, as VBScript passes variables.
-  VARIANT address;
-  VariantInit(&address);
-  address.vt = VT_I4;
-  address.lVal = 100;
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_I2;
-  value.iVal = 1234;
-  checks.That(control.CallLong(L"WriteD", Args().Ref(&address).Ref(&value)) == 0,
-              "WriteD(100, 1234) by VARIANT reference is 0");
-  checks.That(address.lVal == 100 && value.iVal == 1234, "ByRef arguments are left unchanged");
-  long start = 100;
-  short points = 2;
-  checks.That(control.CallLong(L"ReadD", Args().RefI4(&start).RefI2(&points)) == 0,
-              "ReadD(100, 2) by typed reference is 0");
-  checks.That(control.CallLong(L"PLCD", Args().I2(100)) == 1234, "PLCD(100) is 1234");
-
-  // WriteBlock with a script array (of VARIANT) and a typed array with a lower bound of 1.
-  SAFEARRAY* script_array = VariantArray({11, 22, 33});
-  checks.That(control.CallLong(L"WriteBlock",
-                               Args().Text(L"D200").I2(3).Array(script_array, VT_VARIANT)) == 0,
-              "WriteBlock(\"D200\", 3, Array(11, 22, 33)) is 0");
-  SAFEARRAY* typed_array = IntegerArray({-5, 7}, 0);
-  checks.That(
-      control.CallLong(L"WriteBlock", Args().Text(L"W10").I2(2).Array(typed_array, VT_I2)) == 0,
-      "WriteBlock(\"W10\", 2, Integer array) is 0");
-  // Element 0 must exist: an array from 1 is refused before anything is sent.
-  Outcome from_one;
-  SAFEARRAY* one_based = IntegerArray({1, 2}, 1);
-  control.Call(from_one, L"WriteBlock", Args().Text(L"W10").I2(2).Array(one_based, VT_I2));
-  ExpectError(from_one, 9, L"Subscript out of range", "WriteBlock with an array from 1");
-  checks.That(control.CallLong(L"ReadD", Args().I4(200).I2(3)) == 0, "ReadD(200, 3) is 0");
-  checks.That(control.CallLong(L"PLCD", Args().I2(201)) == 22, "PLCD(201) is 22");
-  checks.That(control.CallLong(L"ReadW", Args().I4(10).I2(2)) == 0, "ReadW(10, 2) is 0");
-  checks.That(control.CallLong(L"PLCW", Args().I2(10)) == -5, "PLCW(10) is -5");
-
-  Outcome mismatch;
-  SAFEARRAY* text_array = SafeArrayCreateVector(VT_BSTR, 0, 1);
-  control.Call(mismatch, L"WriteBlock", Args().Text(L"D0").I2(1).Array(text_array, VT_BSTR));
-  ExpectError(mismatch, 13, L"Type mismatch", "WriteBlock with an array of String");
-
-  // Bit set and reset, read back through ReadM's Variant result.
-  checks.That(control.CallLong(L"SetM", Args().I4(10)) == 0, "SetM(10) is 0");
   Outcome read_m;
   control.Call(read_m, L"ReadM", Args().I4(0).I2(1));
-  checks.That(read_m.hr == S_OK && read_m.result.vt == VT_I2 && read_m.result.iVal == 0,
-              "ReadM(0, 1) returns an Integer 0 in a Variant");
-  checks.That(control.CallLong(L"PLCM", Args().I2(10)) == -1, "PLCM(10) is True after SetM");
-  checks.That(control.CallLong(L"ResetM", Args().I4(10)) == 0, "ResetM(10) is 0");
-  checks.That(control.CallLong(L"ReadM", Args().I4(0).I2(1)) == 0, "ReadM(0, 1) again is 0");
-  checks.That(control.CallLong(L"PLCM", Args().I2(10)) == 0, "PLCM(10) is False after ResetM");
-
-  // Optional arguments: absent, or passed as "missing".
-  checks.That(control.CallLong(L"RemoteStop", Args()) == 0, "RemoteStop() is 0");
-  checks.That(control.CallLong(L"RemoteRun", Args().Missing().Missing()) == 0,
-              "RemoteRun(missing, missing) is 0");
-  checks.That(control.CallLong(L"RemoteRun", Args().I2(1)) == 0, "RemoteRun(1) is 0");
+  checks.That(read_m.hr == S_OK && read_m.result.vt == VT_I2,
+              "ReadM returns an Integer in a Variant");
+  ArgumentForms(control);
 
   // Run-time errors come back as DISP_E_EXCEPTION with the automation error number.
   Outcome overflow;
@@ -435,7 +510,7 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
 
 void PropertyNotifications(const Control& control) {
   PropertySink* sink = new PropertySink();
-  const DWORD cookie = Connect(control, IID_IPropertyNotifySink, sink);
+  const DWORD cookie = ConnectChecked(control, IID_IPropertyNotifySink, sink);
   IPersistStreamInit* stream = control.As<IPersistStreamInit>(IID_IPersistStreamInit);
   control.Set(L"StationNo", Args().I2(3));
   checks.That(sink->changed.size() == 1 && sink->changed[0] == 0x68030015,
@@ -446,34 +521,6 @@ void PropertyNotifications(const Control& control) {
   sink->Release();
 }
 
-void Configure(const Control& control) {
-  control.Set(L"Enabled", Args().Bool(false));
-  control.Set(L"CommPort", Args().I2(4));
-  control.Set(L"Settings", Args().Text(L"19200,e,7,2"));
-  control.Set(L"Handshaking", Args().I4(2));
-  control.Set(L"Timeout", Args().I2(7));
-  control.Set(L"StationNo", Args().I2(5));
-  control.Set(L"NetworkNo", Args().I2(6));
-  control.Set(L"PCNumber", Args().I2(200));
-  control.Set(L"RqstDestMdIO", Args().I4(70000));
-  control.Set(L"RqstDestMdSta", Args().I2(9));
-  control.Set(L"PLCType", Args().I4(1));
-  control.Set(L"SumCheck", Args().Bool(true));
-}
-
-void CheckConfigured(const Control& control, const std::string& how) {
-  const Default values[] = {
-      {L"Enabled", 0},       {L"CommPort", 4},  {L"Handshaking", 2}, {L"Timeout", 7},
-      {L"StationNo", 5},     {L"NetworkNo", 6}, {L"PCNumber", 200},  {L"RqstDestMdIO", 70000},
-      {L"RqstDestMdSta", 9}, {L"PLCType", 1},   {L"SumCheck", -1},   {L"PortOpen", 0},
-  };
-  for (const Default& row : values) {
-    checks.That(control.GetLong(row.name) == row.value,
-                how + ": " + Narrow(row.name) + " is " + std::to_string(row.value));
-  }
-  checks.That(control.GetText(L"Settings") == L"19200,e,7,2", how + ": Settings restored");
-}
-
 void PropertyBagRoundTrip() {
   Control saved(CreateControl());
   if (!saved.get()) return;
@@ -482,6 +529,7 @@ void PropertyBagRoundTrip() {
   Configure(saved);
   MemoryBag* bag = new MemoryBag();
   checks.That(persist->Save(bag, TRUE, TRUE) == S_OK, "IPersistPropertyBag::Save");
+  checks.That(persist->Load(bag, nullptr) == E_UNEXPECTED, "Load after InitNew is refused");
   persist->Release();
 
   const wchar_t* order[] = {L"Enabled",      L"CommPort",      L"Settings",  L"Handshaking",
@@ -504,16 +552,16 @@ void PropertyBagRoundTrip() {
   Control loaded(CreateControl());
   IPersistPropertyBag* load = loaded.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
   checks.That(load && load->Load(bag, nullptr) == S_OK, "IPersistPropertyBag::Load");
-  checks.That(load && load->InitNew() == CO_E_ALREADYINITIALIZED, "InitNew after Load is refused");
+  checks.That(load && load->InitNew() == E_UNEXPECTED, "InitNew after Load is refused");
   if (load) load->Release();
-  CheckConfigured(loaded, "property bag");
+  CheckSettings(loaded, true, "property bag");
 
   MemoryBag* empty = new MemoryBag();
   Control fresh(CreateControl());
   IPersistPropertyBag* load_empty = fresh.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
   checks.That(load_empty && load_empty->Load(empty, nullptr) == S_OK, "Load from an empty bag");
   if (load_empty) load_empty->Release();
-  CheckDefaults(fresh, "empty bag");
+  CheckSettings(fresh, false, "empty bag");
 
   // Text that is no number under Timeout fails the load with Type mismatch.
   MemoryBag* broken = new MemoryBag();
@@ -541,10 +589,16 @@ void StreamRoundTrip() {
   checks.That(persist->IsDirty() == S_FALSE, "a new control is clean");
   Configure(saved);
   checks.That(persist->IsDirty() == S_OK, "a configured control is dirty");
+  // A medium that fills up part-way: the save fails and the changes stay unsaved.
+  FullStream* full = new FullStream(20);
+  checks.That(persist->Save(full, TRUE) == STG_E_MEDIUMFULL, "a save that fills the stream fails");
+  checks.That(persist->IsDirty() == S_OK, "a failed save leaves the control dirty");
+  full->Release();
   IStream* stream = nullptr;
   CreateStreamOnHGlobal(nullptr, TRUE, &stream);
   checks.That(persist->Save(stream, TRUE) == S_OK, "IPersistStreamInit::Save");
   checks.That(persist->IsDirty() == S_FALSE, "saving with clear-dirty cleans the control");
+  checks.That(persist->Load(stream) == E_UNEXPECTED, "Load after InitNew is refused");
   persist->Release();
 
   LARGE_INTEGER zero{};
@@ -553,7 +607,7 @@ void StreamRoundTrip() {
   IPersistStreamInit* load = loaded.As<IPersistStreamInit>(IID_IPersistStreamInit);
   checks.That(load && load->Load(stream) == S_OK, "IPersistStreamInit::Load");
   if (load) load->Release();
-  CheckConfigured(loaded, "stream");
+  CheckSettings(loaded, true, "stream");
 
   // A stream that is not ours is refused without being trusted.
   IStream* junk = nullptr;
@@ -567,6 +621,70 @@ void StreamRoundTrip() {
   if (load_junk) load_junk->Release();
   junk->Release();
   stream->Release();
+}
+
+// All of a stream, from its start.
+std::string Contents(IStream* stream) {
+  LARGE_INTEGER zero{};
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  std::string bytes(4096, '\0');
+  ULONG got = 0;
+  stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got);
+  bytes.resize(got);
+  return bytes;
+}
+
+// What document hosts do: OleCreate (which needs IPersistStorage), OleSave, SaveCompleted,
+// OleLoad; the storage's "Contents" stream holds what IPersistStreamInit saves.
+void StorageRoundTrip() {
+  ILockBytes* memory = nullptr;
+  IStorage* storage = nullptr;
+  CreateILockBytesOnHGlobal(nullptr, TRUE, &memory);
+  StgCreateDocfileOnILockBytes(memory, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                               &storage);
+  IDispatch* created = nullptr;
+  const HRESULT hr = OleCreate(CLSID_Tarvane, IID_IDispatch, OLERENDER_NONE, nullptr, nullptr,
+                               storage, reinterpret_cast<void**>(&created));
+  if (checks.That(hr == S_OK, "OleCreate into a storage (" + Hex(hr) + ")")) {
+    Control saved(created);
+    Configure(saved);
+    IPersistStorage* persist = saved.As<IPersistStorage>(IID_IPersistStorage);
+    checks.That(persist->Load(storage) == CO_E_ALREADYINITIALIZED, "Load after InitNew is refused");
+    // Saving a copy elsewhere leaves the changes unsaved here.
+    IStorage* copy = nullptr;
+    storage->CreateStorage(L"copy", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                           &copy);
+    checks.That(persist->Save(copy, FALSE) == S_OK && persist->SaveCompleted(nullptr) == S_OK &&
+                    persist->IsDirty() == S_OK,
+                "a copy saved elsewhere leaves the control dirty");
+    copy->Release();
+    checks.That(OleSave(persist, storage, TRUE) == S_OK && persist->IsDirty() == S_FALSE,
+                "OleSave saves and cleans the control");
+    checks.That(persist->Save(storage, TRUE) == E_UNEXPECTED, "no Save before SaveCompleted");
+    checks.That(persist->HandsOffStorage() == S_OK && persist->SaveCompleted(nullptr) == E_INVALIDARG &&
+                    persist->SaveCompleted(storage) == S_OK && persist->SaveCompleted(storage) == E_UNEXPECTED,
+                "hands off the storage until SaveCompleted gives one back");
+    IStream* contents = nullptr;
+    storage->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &contents);
+    IStream* plain = nullptr;
+    CreateStreamOnHGlobal(nullptr, TRUE, &plain);
+    IPersistStreamInit* stream_persist = saved.As<IPersistStreamInit>(IID_IPersistStreamInit);
+    stream_persist->Save(plain, FALSE);
+    checks.That(contents && Contents(contents) == Contents(plain),
+                "\"Contents\" holds what the stream save writes");
+    stream_persist->Release();
+    plain->Release();
+    if (contents) contents->Release();
+    persist->Release();
+
+    IDispatch* loaded = nullptr;
+    checks.That(OleLoad(storage, IID_IDispatch, nullptr, reinterpret_cast<void**>(&loaded)) == S_OK,
+                "OleLoad from the storage");
+    Control reloaded(loaded);
+    if (loaded) CheckSettings(reloaded, true, "storage");
+  }
+  storage->Release();
+  memory->Release();
 }
 
 void ClassInfo(const Control& control) {
@@ -643,22 +761,14 @@ void ReleasedFromItsOwnEvent() {
   IDispatch* control = CreateControl();  // the one reference, handed to the sink
   if (!control) return;
   DroppingSink* sink = new DroppingSink(control);
-  IConnectionPointContainer* container = nullptr;
-  IConnectionPoint* point = nullptr;
-  DWORD cookie = 0;
-  control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
-  if (container && SUCCEEDED(container->FindConnectionPoint(DIID___Tarvane, &point))) {
-    point->Advise(sink, &cookie);
-    point->Release();
-  }
-  if (container) container->Release();
+  const DWORD cookie = Connect(control, DIID___Tarvane, sink);
   DISPID read_d = DISPID_UNKNOWN;
   LPOLESTR name[] = {const_cast<LPOLESTR>(L"ReadD")};
   control->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &read_d);
 
   Args args;
   args.I4(0).I2(1);
-  std::vector<VARIANT> arguments = args.Reversed();
+  std::vector<VARIANT> arguments = args.InDispatchOrder();
   DISPPARAMS parameters{arguments.data(), nullptr, 2, 0};
   Outcome out;
   // The port is closed: the call raises "Port not Open", whose handler drops the control.
@@ -670,6 +780,16 @@ void ReleasedFromItsOwnEvent() {
   sink->Release();
 }
 
+// Without LOCALAPPDATA the log still goes to an absolute folder, never to one relative to
+// the host's current folder.
+void LogFolderWithoutLocalAppData() {
+  SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+  const std::filesystem::path folder = kestova::server::LogFolder(L"C:\\no such folder");
+  checks.That(folder.is_absolute() && folder.filename() == L"Kestova" &&
+                  std::filesystem::is_directory(folder),
+              "without LOCALAPPDATA the log folder is " + folder.string());
+}
+
 }  // namespace
 
 int RunControlTests(int data_port, int silent_port) {
@@ -677,13 +797,15 @@ int RunControlTests(int data_port, int silent_port) {
     // A script host calls neither InitNew nor Load: the first access sees the defaults.
     Control control(CreateControl());
     if (!control.get()) return checks.Finish("");
-    CheckDefaults(control, "created by ProgID");
+    CheckSettings(control, false, "created by ProgID");
     ClassInfo(control);
     PropertyNotifications(control);
     OperationsAgainstThePlc(control, data_port, silent_port);
   }
   PropertyBagRoundTrip();
   StreamRoundTrip();
+  StorageRoundTrip();
   ReleasedFromItsOwnEvent();
+  LogFolderWithoutLocalAppData();
   return checks.Finish("KESTOVA COM CLIENT OK");
 }

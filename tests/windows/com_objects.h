@@ -1,7 +1,7 @@
 #pragma once
 // Small COM objects the Windows tests hand to the control: an event sink, a property
-// change sink and a property bag. Each counts its own references and answers only the
-// interfaces it implements.
+// change sink, a property bag and a stream that fills up. Each counts its own references
+// and answers only the interfaces it implements.
 
 #include <windows.h>
 #include <ocidl.h>
@@ -13,20 +13,19 @@
 
 namespace kestova::wintest {
 
-template <class Interface>
-class SimpleObject : public Interface {
+// IUnknown for an object of one or more interfaces: IUnknown is the first interface, any
+// other IID is what Find gives. With one interface, Answers names the IIDs it stands for.
+template <class Interface, class... More>
+class SimpleObject : public Interface, public More... {
  public:
   SimpleObject() = default;
   virtual ~SimpleObject() = default;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || Answers(iid)) {
-      *out = static_cast<Interface*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
+    *out = IsEqualIID(iid, IID_IUnknown) ? static_cast<Interface*>(this) : Find(iid);
+    if (!*out) return E_NOINTERFACE;
+    this->AddRef();
+    return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override {
     return static_cast<ULONG>(InterlockedIncrement(&references_));
@@ -38,11 +37,34 @@ class SimpleObject : public Interface {
   }
 
  protected:
-  virtual bool Answers(REFIID iid) const = 0;
+  virtual void* Find(REFIID iid) { return Answers(iid) ? static_cast<Interface*>(this) : nullptr; }
+  virtual bool Answers(REFIID) const { return false; }
 
  private:
   LONG references_ = 1;
 };
+
+// The object's connection point for iid, null when it has none; the caller releases it.
+inline IConnectionPoint* FindPoint(IUnknown* object, REFIID iid) {
+  IConnectionPointContainer* container = nullptr;
+  IConnectionPoint* point = nullptr;
+  if (object && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer,
+                                                 reinterpret_cast<void**>(&container)))) {
+    container->FindConnectionPoint(iid, &point);
+    container->Release();
+  }
+  return point;
+}
+
+// Advises sink on that point: the cookie, 0 when refused.
+inline DWORD Connect(IUnknown* object, REFIID iid, IUnknown* sink) {
+  DWORD cookie = 0;
+  if (IConnectionPoint* point = FindPoint(object, iid)) {
+    point->Advise(sink, &cookie);
+    point->Release();
+  }
+  return cookie;
+}
 
 // Receives MelsecOut through IDispatch::Invoke; optionally overwrites Result to prove
 // that nothing it writes reaches anyone else.
@@ -123,6 +145,48 @@ class MemoryBag : public SimpleObject<IPropertyBag> {
 
  protected:
   bool Answers(REFIID iid) const override { return IsEqualIID(iid, IID_IPropertyBag); }
+};
+
+// Takes `room` bytes, then fails as a full disk does; the save that meets it fails part-way.
+class FullStream : public SimpleObject<IStream> {
+ public:
+  explicit FullStream(ULONG room) : room_(room) {}
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG count, ULONG* written) override {
+    const ULONG taken = count < room_ ? count : room_;
+    room_ -= taken;
+    if (written) *written = taken;
+    return taken > 0 ? S_OK : STG_E_MEDIUMFULL;
+  }
+  HRESULT STDMETHODCALLTYPE Read(void*, ULONG, ULONG* read) override {
+    if (read) *read = 0;
+    return S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                   ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+
+ protected:
+  bool Answers(REFIID iid) const override {
+    return IsEqualIID(iid, IID_IStream) || IsEqualIID(iid, IID_ISequentialStream);
+  }
+
+ private:
+  ULONG room_;
 };
 
 }  // namespace kestova::wintest

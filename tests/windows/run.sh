@@ -298,6 +298,27 @@ test_one_build() {
     bash -c '"$1" regsvr32 /s /u /n /i:user "$2" && wine "$3" unregistered user' _ "$loader" "$ocx" "$client"
 }
 
+# Both bitnesses registered side by side: unregistering one leaves the other creatable by
+# ProgID with its type library, either way round; unregistering both leaves no key of ours.
+test_side_by_side() {
+  local ocx32 ocx64
+  local client32=$ROOT/build/win32/tests/windows/com_client.exe
+  local client64=$ROOT/build/win64/tests/windows/com_client.exe
+  ocx32=$(windows_path "$ROOT/build/win32/server/Kestova.ocx")
+  ocx64=$(windows_path "$ROOT/build/win64/server/Kestova.ocx")
+  local wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
+  log "---- both bitnesses ----"
+  step "unregistering the 32-bit control leaves the 64-bit one" "KESTOVA REGISTERED OK" 180 \
+    bash -c '"$1" regsvr32 /s "$3" && "$2" regsvr32 /s "$4" && "$1" regsvr32 /s /u "$3" &&
+             wine "$5" registered machine' _ "$wine32" "$wine64" "$ocx32" "$ocx64" "$client64"
+  step "unregistering the 64-bit control leaves the 32-bit one" "KESTOVA REGISTERED OK" 180 \
+    bash -c '"$1" regsvr32 /s "$3" && "$2" regsvr32 /s /u "$4" &&
+             wine "$5" registered machine' _ "$wine32" "$wine64" "$ocx32" "$ocx64" "$client32"
+  step "unregistering both leaves no key" "KESTOVA UNREGISTERED OK" 180 \
+    bash -c '"$1" regsvr32 /s /u "$2" && wine "$3" unregistered machine' \
+    _ "$wine32" "$ocx32" "$client64"
+}
+
 main() {
   mkdir -p "$WORK/run"
   ensure_packages
@@ -312,6 +333,7 @@ main() {
 
   test_one_build win32 /usr/lib/wine/wine
   test_one_build win64 /usr/lib/wine/wine64
+  test_side_by_side
 
   stop_everything
   trap - EXIT

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "com_objects.h"
+#include "server/text.h"
 
 namespace {
 
@@ -37,22 +38,8 @@ constexpr IID kIidActiveScriptParse = {
     0xBB1A2AE2, 0xA4F9, 0x11CF, {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
 #endif
 
-std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
-}
-
 void PrintLine(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), size,
-                      nullptr, nullptr);
-  std::printf("%s\n", narrow.c_str());
+  std::printf("%s\n", kestova::server::Narrow(text).c_str());
   std::fflush(stdout);
 }
 
@@ -398,7 +385,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   std::vector<std::wstring> arguments(argv + 2, argv + argc);
   if (FAILED(CoInitialize(nullptr))) return 2;
-  const int status = RunScript(FromUtf8(bytes), std::move(arguments));
+  const int status = RunScript(kestova::server::Widen(bytes), std::move(arguments));
   CoUninitialize();
   return status;
 }

@@ -54,41 +54,15 @@ have_tools() {
     command -v xvfb-run >/dev/null && command -v xauth >/dev/null
 }
 
-# apt_update and apt_install retry: a mirror may be briefly unreachable or in the middle of
-# a sync (the i386 indexes lagging behind amd64's).
-apt_update() {
-  local attempt
-  for attempt in 1 2 3; do
-    if timeout 300 apt-get update -q; then return 0; fi
-    log "apt-get update failed (attempt $attempt)"
-    sleep $((attempt * 10))
-  done
-  return 1
-}
-
-apt_install() {
-  local attempt
-  for attempt in 1 2 3; do
-    if timeout 900 env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-        --no-install-recommends "${PACKAGES[@]}"; then
-      return 0
-    fi
-    log "apt-get install failed (attempt $attempt)"
-    sleep $((attempt * 10))
-    apt_update || true
-  done
-  return 1
-}
-
-# The machine's configured sources, with the i386 architecture added for wine32.
+# From the machine's configured sources, with the i386 architecture added for wine32.
+# wine64 and wine32 go in one apt-get call: installing wine32 later can remove wine64.
 ensure_packages() {
   if have_tools; then return 0; fi
   log "installing the cross compilers and Wine"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  # wine64 and wine32 go in one call: installing wine32 later can remove wine64.
-  apt_update && apt_install
+  bash "$ROOT/scripts/install-deps.sh" "${PACKAGES[@]}"
 }
 
 # ---- can this machine run 32-bit programs? -----------------------------------------------

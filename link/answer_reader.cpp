@@ -21,6 +21,15 @@ void AnswerReader::Drop() {
   image_.clear();
   ++dropped_;
   state_ = State::Hunting;
+  hunting_dles_ = 0;
+}
+
+void AnswerReader::Restart() {
+  image_.clear();
+  body_end_ = 0;
+  sum_ok_ = false;
+  state_ = State::Hunting;
+  hunting_dles_ = 0;
 }
 
 void AnswerReader::StartFrame() {
@@ -57,13 +66,13 @@ std::size_t AnswerReader::Feed(std::span<const std::uint8_t> bytes) {
     const std::uint8_t b = bytes[used++];
     switch (state_) {
       case State::Hunting:
-        if (b == kDle) state_ = State::HuntingAfterDle;
-        break;
-      case State::HuntingAfterDle:
-        if (b == kStx) {
-          StartFrame();
-        } else if (b != kDle) {
-          state_ = State::Hunting;
+        // A frame starts at DLE STX whose DLE ends an odd run of DLEs: an even run is
+        // doubled data DLEs, as in the rest of a frame broken off mid-data.
+        if (b == kDle) {
+          ++hunting_dles_;
+        } else {
+          if (b == kStx && hunting_dles_ % 2 == 1) StartFrame();
+          hunting_dles_ = 0;
         }
         break;
       case State::Body:

@@ -28,7 +28,7 @@ constexpr nanoseconds kQuietFloor = std::chrono::milliseconds(500);
 class Exchange {
  public:
   Exchange(const LinkEnvironment& env, const ExchangeSettings& settings, const ExchangePlan& plan)
-      : env_(env), settings_(settings), plan_(plan), log_(env.log_folder, env.clock) {}
+      : env_(env), settings_(settings), plan_(plan) {}
 
   std::int16_t Run();
 
@@ -50,17 +50,20 @@ class Exchange {
   void LogAnswerRecord(const std::string& message);
   void LeaveLine(bool settled);
   void Keep(const AutomationError& fault);
+  // Records are rare: their texts are made only when one is written.
+  void Log(std::initializer_list<std::string_view> lines);
+  std::string StartStamp() const { return TimestampText(start_local_); }
+  std::string RequestText() const { return HexText(frame_); }
 
   const LinkEnvironment& env_;
   const ExchangeSettings& settings_;
   const ExchangePlan& plan_;
-  CommLog log_;
 
-  WireFrame frame_;
+  std::vector<std::uint8_t> frame_;  // the request's wire bytes
   std::size_t request_image_size_ = 0;
   std::optional<std::vector<std::uint8_t>> request_image_;  // made when a frame may be an echo
   nanoseconds char_time_{0};
-  std::string start_stamp_;
+  LocalDateTime start_local_;
   nanoseconds start_fraction_{0};
   MonotonicTime start_{};
   MonotonicTime budget_end_{};  // Timeout + 1 s from the start, whole-second arithmetic
@@ -81,7 +84,7 @@ std::int16_t Exchange::Run() {
     throw fault;
   }
   const Request request = plan_.build_request();
-  frame_ = BuildFrame(request, settings_.routing, settings_.sum_check);
+  frame_ = BuildWireBytes(request, settings_.routing, settings_.sum_check);
   request_image_size_ = 18 + request.data.size() + (settings_.sum_check ? 2 : 0);
 
   MarkStart();
@@ -112,9 +115,8 @@ std::int16_t Exchange::SendAndWait() {
   // The request's own wire time is added to the budget, so a long frame on a slow line
   // does not eat into the PLC's time to answer. A line held by flow control may use the
   // whole budget.
-  const MonotonicTime deadline =
-      budget_end_ + char_time_ * static_cast<std::int64_t>(frame_.bytes.size());
-  port.Output(frame_.bytes);
+  const MonotonicTime deadline = budget_end_ + char_time_ * static_cast<std::int64_t>(frame_.size());
+  port.Output(frame_);
   if (!port.Drain(std::max(deadline - Now(), nanoseconds(0)))) return TimedOut(nullptr, true);
 
   const std::size_t expected = ExpectedLength();
@@ -122,9 +124,14 @@ std::int16_t Exchange::SendAndWait() {
   const MonotonicTime answer_deadline = settings_.timeout_seconds < 0 ? Now() : deadline;
   for (;;) {
     const nanoseconds left = std::max(answer_deadline - Now(), nanoseconds(0));
-    const std::vector<std::uint8_t> bytes = port.ReadArriving(BytesStillExpected(reader), left);
-    received_.insert(received_.end(), bytes.begin(), bytes.end());
-    Feed(reader, bytes);
+    std::vector<std::uint8_t> bytes = port.ReadArriving(BytesStillExpected(reader), left);
+    const std::size_t at = received_.size();
+    if (at == 0) {
+      received_ = std::move(bytes);
+    } else {
+      received_.insert(received_.end(), bytes.begin(), bytes.end());
+    }
+    Feed(reader, std::span<const std::uint8_t>(received_).subspan(at));
     if (reader.complete()) return Judge(reader);
     if (Now() >= answer_deadline) return TimedOut(&reader, true);
   }
@@ -132,18 +139,22 @@ std::int16_t Exchange::SendAndWait() {
 
 void Exchange::MarkStart() {
   start_ = Now();
-  const LocalDateTime start_local = env_.clock.LocalNow();
-  start_stamp_ = TimestampText(start_local);
-  start_fraction_ = nanoseconds(start_local.nanosecond);
+  start_local_ = env_.clock.LocalNow();
+  start_fraction_ = nanoseconds(start_local_.nanosecond);
 }
 
 nanoseconds Exchange::CharacterTime() const {
+  LineState& line = env_.line;
+  std::string settings = env_.port.Settings();
+  if (line.character_time_ > nanoseconds(0) && settings == line.settings_) return line.character_time_;
   try {
-    return ParseLineSettings(env_.port.Settings()).CharacterTime();
+    line.character_time_ = ParseLineSettings(settings).CharacterTime();
   } catch (const std::exception&) {
     // A settings text the port accepted but we cannot read: assume a slow line.
-    return ParseLineSettings("1200,n,8,1").CharacterTime();
+    line.character_time_ = ParseLineSettings("1200,n,8,1").CharacterTime();
   }
+  line.settings_ = std::move(settings);
+  return line.character_time_;
 }
 
 std::size_t Exchange::ExpectedLength() const {
@@ -201,8 +212,8 @@ void Exchange::Feed(AnswerReader& reader, std::span<const std::uint8_t> bytes) {
 bool Exchange::IsEcho(const AnswerReader& reader) {
   if (reader.image().size() != request_image_size_) return false;
   if (!request_image_) {
-    AnswerReader own(settings_.sum_check, frame_.bytes.size());
-    own.Feed(frame_.bytes);
+    AnswerReader own(settings_.sum_check, frame_.size());
+    own.Feed(frame_);
     request_image_ = own.image();
   }
   return reader.image() == *request_image_;
@@ -274,7 +285,7 @@ std::int16_t Exchange::TimedOut(const AnswerReader* reader, bool sent) {
     }
     TakeRest();
   }
-  log_.Append({start_stamp_ + plan_.timeout_log_text + frame_.text});
+  Log({StartStamp() + plan_.timeout_log_text + RequestText()});
   if (sent) LeaveLine(false);
   env_.raise(event);
   return 1;
@@ -312,12 +323,16 @@ void Exchange::LeaveLine(bool settled) {
 
 void Exchange::LogAnswerRecord(const std::string& message) {
   if (plan_.read_device_code) {
-    log_.Append({PadToPrintZone(start_stamp_ + message + "DeviceCode = " +
-                                HexNumber(*plan_.read_device_code) + frame_.text),
-                 "InBuffer = " + HexText(received_)});
+    Log({PadToPrintZone(StartStamp() + message + "DeviceCode = " + HexNumber(*plan_.read_device_code) +
+                        RequestText()),
+         "InBuffer = " + HexText(received_)});
   } else {
-    log_.Append({start_stamp_ + message + frame_.text});
+    Log({StartStamp() + message + RequestText()});
   }
+}
+
+void Exchange::Log(std::initializer_list<std::string_view> lines) {
+  CommLog(env_.log_folder, env_.clock).Append(lines);
 }
 
 std::int16_t RunExchange(const LinkEnvironment& env, const ExchangeSettings& settings,

@@ -20,6 +20,7 @@
 // shown in this call's received text). A line that is not quiet within Timeout + 1 s
 // ends the call with its time-out, nothing sent.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -52,6 +53,9 @@ class LineState {
   // A port error met after the outcome of an exchange was decided; the next call on an
   // open port raises it.
   std::optional<AutomationError> fault_;
+  // The port's settings text and its character time, read once per change.
+  std::string settings_;
+  std::chrono::nanoseconds character_time_{0};
 };
 
 struct LinkEnvironment {

@@ -68,7 +68,7 @@ void PrintPty(std::ostream& out, const std::vector<PtyRoundTripRow>& rows,
          "with no framing. Control vs echo: the control against that echo peer, so the "
          "virtual PLC's own time is left out. Blocks of each kind alternate in one run. System "
          "calls: per exchange of the floor's client and of the control, counted with ptrace in "
-         "a child process that runs the same exchanges.\n\n"
+         "a child process that runs the same exchanges, the far ends answering 2 ms late.\n\n"
       << "| Transaction | Wire bytes (req + ans) | Echo floor tx/s | Floor mean µs | Floor p99 µs "
          "| Ours tx/s | Ours mean µs | Ours p99 µs | Ours / floor (mean) | Ours / floor (median) "
          "| Control vs echo mean µs | Control vs echo / floor (mean) | (median) "

@@ -16,6 +16,7 @@ namespace kestova::bench {
 namespace {
 
 constexpr int kWarmUpRuns = 20;
+constexpr auto kAnswerDelay = std::chrono::milliseconds(2);
 
 void Mark() { ::syscall(SYS_getppid); }
 
@@ -27,8 +28,10 @@ void Mark() { ::syscall(SYS_getppid); }
     sim::VirtualPlc::Options plc_options;
     plc_options.sum_check = options.sum_check;
     sim::VirtualPlc plc(plc_options);
+    plc.InjectFault(sim::Fault::Delay(kAnswerDelay, /*send_anyway=*/true), 1.0, 1);
     const std::string plc_path = plc.Start();
     EchoPeer echo;
+    echo.SetAnswerDelay(kAnswerDelay);
     FloorClient floor(echo.slave_path());
     BenchControl control(plc_path, options.settings, options.sum_check, WaitStyle::Blocking,
                          options.log_folder);

@@ -79,6 +79,9 @@ std::vector<std::uint8_t> ShapeAnswer(const Answer& answer, const AnswerPlan& pl
   if (plan.no_answer) return {};
   auto frame = EncodeAnswer(answer, sum_check, plan.bad_sum);
   if (plan.cut && *plan.cut < frame.size()) frame.resize(*plan.cut);
+  if (!plan.echo && !plan.broken_frame && plan.noise_before.empty() && !plan.twice && plan.noise_after.empty()) {
+    return frame;
+  }
   std::vector<std::uint8_t> wire;
   if (plan.echo) wire.assign(request.begin(), request.end());
   if (plan.broken_frame) {

@@ -29,7 +29,7 @@ class PtySoak {
  private:
   // Puts the fault in the PLC for the next request, `into_second` after a wall-clock second
   // began; false when it brings no answer.
-  bool Inject(const InjectedFault& fault, const Operation& op, std::chrono::nanoseconds into_second);
+  bool Inject(const InjectedFault& fault, std::chrono::nanoseconds into_second);
   Exchange Reconstruct(const Operation& op, const InjectedFault& fault, sim::CpuState before);
 
   Tally& tally_;

@@ -89,7 +89,9 @@ bool PtySoak::Inject(const InjectedFault& fault, std::chrono::nanoseconds into_s
     case FaultKind::LateDropped: plc_.InjectFault(Fault::Delay(2500ms), 1); return false;
     case FaultKind::NoAnswer:
     case FaultKind::HandlerCloses: plc_.InjectFault(Fault::NoAnswer(), 1); return false;
-    case FaultKind::Cut: plc_.InjectFault(Fault::Cut(fault.cut_keep % 18), 1); return true;
+    case FaultKind::Cut:  // cut to nothing, it is no answer at all
+      plc_.InjectFault(Fault::Cut(fault.cut_keep % 18), 1);
+      return fault.cut_keep % 18 != 0;
     case FaultKind::BadSum: plc_.InjectFault(Fault::BadSum(), 1); return true;
     case FaultKind::NoiseBefore: plc_.InjectFault(Fault::NoiseBefore(fault.noise), 1); return true;
     case FaultKind::NoiseAfter: plc_.InjectFault(Fault::NoiseAfter(fault.noise), 1); return true;
@@ -165,16 +167,16 @@ void PtySoak::Run(long calls) {
     observed.log_lines = log_.NewLines();
     tally_.records_checked += static_cast<long>(observed.log_lines.size());
 
+    const std::string what = op.Describe() + " [pty, " + FaultName(fault.kind) + (sum_check_ ? ", sum check" : "") + "]: ";
     // Let the PLC finish writing what it was sending (a duplicate, trailing noise, the
     // rest of a trickle) so the next call meets a quiet line, as it would in a real plant.
     if (answers) {
       ++answers_expected_;
       if (!plc_.WaitForAnswers(answers_expected_, kAnswerWait)) {
-        tally_.Mismatch(call, op.Describe() + ": the virtual PLC did not finish its answer");
+        tally_.Mismatch(call, what + "the virtual PLC did not finish its answer");
       }
     }
 
-    const std::string what = op.Describe() + " [pty, " + FaultName(fault.kind) + (sum_check_ ? ", sum check" : "") + "]: ";
     Exchange exchange = Reconstruct(op, fault, cpu_before);
     exchange.carried = std::move(carry_);
     carry_.clear();
@@ -198,7 +200,7 @@ void PtySoak::Run(long calls) {
     for (const auto& difference : differences) tally_.Mismatch(call, what + difference);
     if (fault.kind == FaultKind::LateInDrain || fault.kind == FaultKind::LateAfterWindow) {
       if (!plc_.WaitForAnswers(++answers_expected_, kAnswerWait)) {
-        tally_.Mismatch(call, op.Describe() + ": the virtual PLC did not send its late answer");
+        tally_.Mismatch(call, what + "the virtual PLC did not send its late answer");
       }
       carry_ = exchange.answer_frame;
     }

@@ -32,6 +32,11 @@ void EchoPeer::SetExchange(std::size_t request_length, std::vector<std::uint8_t>
   pending_ = 0;
 }
 
+void EchoPeer::SetAnswerDelay(std::chrono::microseconds delay) {
+  const std::lock_guard lock(mutex_);
+  delay_ = delay;
+}
+
 void EchoPeer::Serve() {
   std::uint8_t chunk[4096];
   for (;;) {
@@ -57,6 +62,7 @@ void EchoPeer::Consume(std::size_t count) {
   pending_ += count;
   while (pending_ >= request_length_) {
     pending_ -= request_length_;
+    if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
     WriteAll(terminal_.master.get(), answer_);
   }
 }

@@ -6,6 +6,7 @@
 // It serves on its own thread from construction to destruction and holds a descriptor
 // of its own on the slave, so the line never hangs up while clients come and go.
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -28,6 +29,8 @@ class EchoPeer {
   // From now on every `request_length` bytes are answered with `answer`. Meant for the
   // pause between exchanges: bytes already counted towards a request are forgotten.
   void SetExchange(std::size_t request_length, std::vector<std::uint8_t> answer);
+  // Each answer goes out this long after its request is in (none by default).
+  void SetAnswerDelay(std::chrono::microseconds delay);
 
  private:
   void Serve();
@@ -41,6 +44,7 @@ class EchoPeer {
   std::size_t request_length_ = 0;
   std::vector<std::uint8_t> answer_;
   std::size_t pending_ = 0;
+  std::chrono::microseconds delay_{0};
   std::thread thread_;
 };
 

@@ -28,8 +28,8 @@ class ForwardingSerialPort : public SerialPort {
   bool WaitForInput(std::chrono::nanoseconds max_wait) override {
     return inner_->WaitForInput(max_wait);
   }
-  bool WaitForBytes(std::int32_t count, std::chrono::nanoseconds max_wait) override {
-    return inner_->WaitForBytes(count, max_wait);
+  std::vector<std::uint8_t> ReadArriving(std::int32_t count, std::chrono::nanoseconds max_wait) override {
+    return inner_->ReadArriving(count, max_wait);
   }
   bool Drain(std::chrono::nanoseconds max_wait) override { return inner_->Drain(max_wait); }
   void DiscardOutput() override { inner_->DiscardOutput(); }

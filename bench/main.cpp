@@ -23,6 +23,7 @@
 #include "bench/paced_round_trip.h"
 #include "bench/pty_round_trip.h"
 #include "bench/report_table.h"
+#include "bench/syscall_count.h"
 
 namespace {
 
@@ -74,8 +75,19 @@ int main(int argc, char** argv) {
     const auto wanted = [&only](std::string_view item) {
       return ("," + only + ",").find("," + std::string(item) + ",") != std::string::npos;
     };
-    // The paced item forks the virtual PLC's process, so it runs first, while this
+    kestova::bench::PtyRoundTripOptions pty;
+    pty.log_folder = log_folder;
+    if (quick) {
+      pty.rounds = 2;
+      pty.per_block = 5;
+    }
+    // The system-call count and the paced item fork, so they run first, while this
     // process has no other thread.
+    if (wanted("pty")) {
+      std::cerr << "system calls per exchange...\n";
+      report.syscalls = kestova::bench::CountSyscallsPerExchange(pty, quick ? 20 : 200);
+      if (report.syscalls.empty()) std::cerr << "kestova_bench: cannot trace a child; no system-call counts\n";
+    }
     if (wanted("paced")) {
       std::cerr << "paced round trips...\n";
       kestova::bench::PacedOptions paced;
@@ -92,12 +104,6 @@ int main(int argc, char** argv) {
     }
     if (wanted("pty")) {
       std::cerr << "pseudo-terminal round trips...\n";
-      kestova::bench::PtyRoundTripOptions pty;
-      pty.log_folder = log_folder;
-      if (quick) {
-        pty.rounds = 2;
-        pty.per_block = 5;
-      }
       report.pty = kestova::bench::MeasurePtyRoundTrips(pty);
     }
 

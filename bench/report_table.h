@@ -10,6 +10,7 @@
 #include "bench/codec_bench.h"
 #include "bench/paced_round_trip.h"
 #include "bench/pty_round_trip.h"
+#include "bench/syscall_count.h"
 
 namespace kestova::bench {
 
@@ -17,6 +18,7 @@ struct BenchReport {
   std::string machine;  // "Intel(R) Xeon(R) Processor, 2 cores"
   CodecFigures codec;
   std::vector<PtyRoundTripRow> pty;
+  std::vector<SyscallCounts> syscalls;  // empty when not counted
   std::vector<PacedRow> paced;
 };
 

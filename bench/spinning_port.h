@@ -14,8 +14,9 @@ class SpinningSerialPort : public ForwardingSerialPort {
   // Spins on InBufferCount; never blocks in the kernel.
   bool WaitForInput(std::chrono::nanoseconds max_wait) override;
   // A spinning control knows no bursts: it spins for the first byte like any other.
-  bool WaitForBytes(std::int32_t, std::chrono::nanoseconds max_wait) override {
-    return WaitForInput(max_wait);
+  std::vector<std::uint8_t> ReadArriving(std::int32_t, std::chrono::nanoseconds max_wait) override {
+    if (!WaitForInput(max_wait)) return {};
+    return Input();
   }
 };
 

@@ -57,6 +57,14 @@ reader_seed("sum_missing", True, 24 + 32, 5, read_d100[:-2])
 reader_seed("bad_sum", True, 24 + 32, 63, read_d100[:-1] + [0x30])
 reader_seed("broken_then_good", False, 22 + 32, 2,
             [0x10, 0x02, 0x12, 0x10, 0x05] + answer(0, [0x34, 0x12, 0xCD, 0xAB], False))
+# A frame broken off mid-data whose rest holds 10 10 02 and a whole false answer: no start.
+reader_seed("broken_with_dle_dle_stx", False, 22 + 32, 9,
+            [0x10, 0x02, 0x0C, 0x00, 0xF8, 0x10, 0x41, 0x10] + answer(0x4031, [], False) +
+            answer(0, [0x34, 0x12, 0xCD, 0xAB], False))
+reader_seed("noise_dle_dle_stx_sum", True, 24 + 32, 17,
+            [0x55, 0x10] + answer(0xC059, [0x01, 0x02], True) + read_d100)
+reader_seed("odd_dle_run_starts", False, 22 + 32, 4,
+            [0x10, 0x10] + answer(0, [0x34, 0x12, 0xCD, 0xAB], False))
 
 # Request decoder: flags (bit 0 sum check, bits 4-7 sum give-up), then line bytes.
 def decoder_seed(name, sum_check, line):

@@ -1,5 +1,8 @@
 #include "link/answer_reader.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "link/frame.h"
 
 namespace kestova {
@@ -15,12 +18,24 @@ int HexValue(std::uint8_t c) {
 }  // namespace
 
 AnswerReader::AnswerReader(bool sum_check, std::size_t max_length)
-    : sum_check_(sum_check), max_length_(max_length) {}
+    : sum_check_(sum_check), max_length_(max_length) {
+  // One allocation for any answer this reader can take (the largest is under 2 KB).
+  image_.reserve(std::min<std::size_t>(max_length, 4096) + 1);
+}
 
 void AnswerReader::Drop() {
   image_.clear();
   ++dropped_;
   state_ = State::Hunting;
+  hunting_dles_ = 0;
+}
+
+void AnswerReader::Restart() {
+  image_.clear();
+  body_end_ = 0;
+  sum_ok_ = false;
+  state_ = State::Hunting;
+  hunting_dles_ = 0;
 }
 
 void AnswerReader::StartFrame() {
@@ -57,22 +72,34 @@ std::size_t AnswerReader::Feed(std::span<const std::uint8_t> bytes) {
     const std::uint8_t b = bytes[used++];
     switch (state_) {
       case State::Hunting:
-        if (b == kDle) state_ = State::HuntingAfterDle;
-        break;
-      case State::HuntingAfterDle:
-        if (b == kStx) {
-          StartFrame();
-        } else if (b != kDle) {
-          state_ = State::Hunting;
+        // A frame starts at DLE STX whose DLE ends an odd run of DLEs: an even run is
+        // doubled data DLEs, as in the rest of a frame broken off mid-data.
+        if (b == kDle) {
+          ++hunting_dles_;
+        } else {
+          if (b == kStx && hunting_dles_ % 2 == 1) StartFrame();
+          hunting_dles_ = 0;
         }
         break;
-      case State::Body:
+      case State::Body: {
         if (b == kDle) {
           state_ = State::BodyAfterDle;
-        } else {
-          Append(b);
+          break;
         }
+        // The plain bytes up to the next DLE go in at once. None of them can start a frame,
+        // so a frame that grows too long on the way is dropped with the whole run.
+        const std::uint8_t* run = bytes.data() + used - 1;
+        const std::uint8_t* end = bytes.data() + bytes.size();
+        const void* dle = std::memchr(run, kDle, static_cast<std::size_t>(end - run));
+        const std::uint8_t* stop = dle != nullptr ? static_cast<const std::uint8_t*>(dle) : end;
+        if (image_.size() + static_cast<std::size_t>(stop - run) > max_length_) {
+          Drop();
+        } else {
+          image_.insert(image_.end(), run, stop);
+        }
+        used = static_cast<std::size_t>(stop - bytes.data());
         break;
+      }
       case State::BodyAfterDle:
         if (b == kDle) {
           state_ = State::Body;

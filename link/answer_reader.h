@@ -1,8 +1,10 @@
 #pragma once
-// Reads one answer frame from bytes as they arrive: skips anything before DLE STX,
+// Reads one answer frame from bytes as they arrive: skips anything before a frame start,
 // removes DLE doubling, and calls the frame complete after DLE ETX plus, with the sum
-// check on, the two sum characters. A DLE followed by anything but DLE or ETX drops the
-// frame (a DLE STX starts a new one at once); so does a frame that grows past max_length.
+// check on, the two sum characters. A frame start is DLE STX whose DLE ends an odd run of
+// DLEs (data DLEs are always doubled, so `10 10 02` in the data of a broken frame is no
+// start). A DLE followed by anything but DLE or ETX drops the frame (a DLE STX starts a
+// new one at once); so does a frame that grows past max_length.
 //
 // The image holds the de-stuffed frame: DLE STX, the fields, DLE ETX and, with the sum
 // check, the two sum characters, so a normal answer's image is exactly its expected
@@ -25,6 +27,8 @@ class AnswerReader {
   std::size_t Feed(std::span<const std::uint8_t> bytes);
 
   bool complete() const { return state_ == State::Complete; }
+  // Forgets the frame read so far (a complete one included) and hunts for the next start.
+  void Restart();
   // True while a frame has arrived through DLE ETX and its sum characters have not.
   bool awaiting_sum_characters() const { return state_ == State::SumCharacters; }
   // With the sum check on: the two characters are hex digits equal to the low byte of
@@ -38,7 +42,7 @@ class AnswerReader {
   std::span<const std::uint8_t> body() const;
 
  private:
-  enum class State { Hunting, HuntingAfterDle, Body, BodyAfterDle, SumCharacters, Complete };
+  enum class State { Hunting, Body, BodyAfterDle, SumCharacters, Complete };
 
   void Drop();
   void StartFrame();
@@ -48,6 +52,7 @@ class AnswerReader {
   bool sum_check_;
   std::size_t max_length_;
   State state_ = State::Hunting;
+  std::size_t hunting_dles_ = 0;  // DLEs in a row while hunting
   std::vector<std::uint8_t> image_;
   std::size_t body_end_ = 0;
   bool sum_ok_ = false;

@@ -52,7 +52,7 @@ std::array<std::uint8_t, 2> SumCharacters(unsigned sum) {
   return {static_cast<std::uint8_t>(text[0]), static_cast<std::uint8_t>(text[1])};
 }
 
-WireFrame BuildFrame(const Request& request, const Routing& routing, bool sum_check) {
+std::vector<std::uint8_t> BuildWireBytes(const Request& request, const Routing& routing, bool sum_check) {
   // The request image: header, command, subcommand, data, then DLE ETX.
   std::vector<std::uint8_t> image;
   image.reserve(18 + request.data.size());
@@ -81,18 +81,24 @@ WireFrame BuildFrame(const Request& request, const Routing& routing, bool sum_ch
     if (image[i] == kDle) ++doubled;
   }
 
-  WireFrame frame;
-  frame.bytes.reserve(image.size() + doubled + 4);
+  std::vector<std::uint8_t> wire;
+  wire.reserve(image.size() + doubled + 4);
   for (std::size_t i = 0; i < image.size(); ++i) {
-    frame.bytes.push_back(image[i]);
-    if (i >= kFirstStuffedPosition && image[i] == kDle) frame.bytes.push_back(kDle);
+    wire.push_back(image[i]);
+    if (i >= kFirstStuffedPosition && image[i] == kDle) wire.push_back(kDle);
   }
-  frame.bytes.push_back(kDle);
-  frame.bytes.push_back(kEtx);
+  wire.push_back(kDle);
+  wire.push_back(kEtx);
   if (sum_check) {
     const auto chars = SumCharacters(sum);
-    frame.bytes.insert(frame.bytes.end(), chars.begin(), chars.end());
+    wire.insert(wire.end(), chars.begin(), chars.end());
   }
+  return wire;
+}
+
+WireFrame BuildFrame(const Request& request, const Routing& routing, bool sum_check) {
+  WireFrame frame;
+  frame.bytes = BuildWireBytes(request, routing, sum_check);
   frame.text = HexText(frame.bytes);
   return frame;
 }

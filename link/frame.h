@@ -47,6 +47,9 @@ std::array<std::uint8_t, 3> DeviceNumberBytes(std::int32_t number);
 
 // Raises Overflow (6) for a routing number out of its byte range, before anything else.
 WireFrame BuildFrame(const Request& request, const Routing& routing, bool sum_check);
+// The same frame's wire bytes alone, for a caller that renders the text only when it
+// needs it (the exchange, for its records).
+std::vector<std::uint8_t> BuildWireBytes(const Request& request, const Routing& routing, bool sum_check);
 
 // 0x05 -> "05", 0xA8 -> "A8".
 std::string HexByte(std::uint8_t byte);

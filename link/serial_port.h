@@ -1,6 +1,6 @@
 #pragma once
-// The serial port object the control owns: the eight properties the control uses, plus a
-// blocking wait and a drain for the exchange. Implementations: POSIX termios
+// The serial port object the control owns: the eight properties the control uses, plus
+// blocking waits and a drain for the exchange. Implementations: POSIX termios
 // (serial_posix), Win32 (serial_win32), and an in-memory port for tests.
 //
 // Thread affinity: one thread at a time (the host's). Errors are AutomationError with the
@@ -36,15 +36,6 @@ class SerialPort {
   virtual bool PortOpen() const = 0;
   virtual void SetPortOpen(bool open) = 0;
 
-  // Like WaitForInput, but once a byte is in it lets the rest of a burst of `count`
-  // bytes arrive (for about their wire time, still within max_wait) before returning, so
-  // an answer arriving one character at a time wakes the caller a few times, not once per
-  // character. `count` is a hint: returning with fewer bytes waiting is always allowed.
-  virtual bool WaitForBytes(std::int32_t count, std::chrono::nanoseconds max_wait) {
-    (void)count;
-    return WaitForInput(max_wait);
-  }
-
   // Hands every byte to the line, in order, unchanged, without waiting for a line that
   // takes nothing (flow control held, a peer that does not read): what cannot go out
   // yet waits in the port until Drain. Raises 8012 when closed.
@@ -63,11 +54,25 @@ class SerialPort {
   // Returns whether bytes are waiting. Raises 57 when the device hangs up or fails.
   virtual bool WaitForInput(std::chrono::nanoseconds max_wait) = 0;
 
-  // Waits at most max_wait until every byte handed to Output has left the port. Returns
-  // false when some have not (the line is stalled); they stay queued until DiscardOutput.
+  // The exchange's wait: blocks until input arrives or max_wait has passed; once a byte
+  // is in, lets the rest of a burst of `count` bytes arrive (for about their wire time,
+  // still within max_wait), so an answer arriving one character at a time wakes the
+  // caller a few times, not once per character; then takes what Input would take. Empty
+  // when nothing came in time. `count` is a hint: returning fewer bytes is always allowed.
+  virtual std::vector<std::uint8_t> ReadArriving(std::int32_t count, std::chrono::nanoseconds max_wait) {
+    (void)count;
+    if (!WaitForInput(max_wait)) return {};
+    return Input();
+  }
+
+  // Waits at most max_wait until every byte handed to Output has been taken by the line:
+  // the driver's own queue, which sends at the line's pace, or the wire. Returns false
+  // when some have not (flow control held, a peer that does not read); they stay queued
+  // until DiscardOutput.
   virtual bool Drain(std::chrono::nanoseconds max_wait) = 0;
 
-  // Drops every byte handed to Output that has not left the port yet.
+  // Drops every byte handed to Output that has not gone out on the wire yet, the
+  // driver's queue included.
   virtual void DiscardOutput() = 0;
 };
 

@@ -268,11 +268,7 @@ class TerminalDevice {
     const bool hung_up = !ReadAvailable();
     // Bytes that arrived before a hang-up are still handed over; the next call reports it.
     if (hung_up && received_.empty()) Failed("the device hung up");
-    const std::size_t count = limit == 0 ? received_.size() : std::min(limit, received_.size());
-    std::vector<std::uint8_t> taken(received_.begin(),
-                                    received_.begin() + static_cast<std::ptrdiff_t>(count));
-    received_.erase(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count));
-    return taken;
+    return TakeHeld(limit);
   }
 
   bool WaitForInput(std::chrono::nanoseconds max_wait) {
@@ -293,19 +289,30 @@ class TerminalDevice {
     }
   }
 
-  bool WaitForBytes(std::int32_t count, std::chrono::nanoseconds max_wait) {
+  // One poll and one read when the answer comes in one piece: the bytes the wait reads
+  // are handed over without asking the driver again.
+  std::vector<std::uint8_t> ReadArriving(std::int32_t count, std::chrono::nanoseconds max_wait,
+                                         std::size_t limit) {
     const SteadyClock::time_point deadline = DeadlineAfter(max_wait);
-    if (!WaitForInput(max_wait)) return false;
-    const std::int32_t waiting = Waiting();
-    if (waiting >= count) return true;
-    // The rest of the burst is on the line: the driver collects it while we sleep.
-    const auto burst = std::chrono::duration_cast<SteadyClock::duration>(line_.CharacterTime() * (count - waiting));
-    std::this_thread::sleep_until(std::min(SteadyClock::now() + burst, deadline));
-    return true;
+    if (!received_.empty()) {
+      ReadAvailable();
+    } else if (!WaitForInput(max_wait)) {
+      return {};
+    }
+    const auto waiting = static_cast<std::int64_t>(received_.size());
+    if (waiting < count) {
+      // The rest of the burst is on the line: the driver collects it while we sleep.
+      const auto burst = std::chrono::duration_cast<SteadyClock::duration>(line_.CharacterTime() * (count - waiting));
+      std::this_thread::sleep_until(std::min(SteadyClock::now() + burst, deadline));
+      // A hang-up meanwhile is reported by the next read; these bytes still count.
+      ReadAvailable();
+    }
+    return TakeHeld(limit);
   }
 
-  // Sends what is still unsent as the line takes it, then waits for the driver's output
-  // queue to empty: sleeps sized to the characters still queued, never a spin.
+  // Hands what is still unsent to the driver as the line takes it. Bytes in the driver's
+  // own queue count as taken: it sends them at the line's pace, and the exchange allows
+  // the request's wire time for that without asking the driver.
   bool Drain(std::chrono::nanoseconds max_wait) {
     const SteadyClock::time_point deadline = DeadlineAfter(max_wait);
     while (!unsent_.empty()) {
@@ -318,17 +325,7 @@ class TerminalDevice {
       }
       if (!unsent_.empty() && SteadyClock::now() >= deadline) return false;
     }
-    for (;;) {
-      int queued = 0;
-      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) Failed(SystemReason(errno));
-      if (queued <= 0) return true;
-      const SteadyClock::time_point now = SteadyClock::now();
-      if (now >= deadline) return false;
-      const auto drain_time = line_.CharacterTime() * queued + std::chrono::milliseconds(1);
-      const auto pause = std::min<SteadyClock::duration>(
-          std::chrono::duration_cast<SteadyClock::duration>(drain_time), deadline - now);
-      std::this_thread::sleep_for(pause);
-    }
+    return true;
   }
 
   void DiscardOutput() {
@@ -363,13 +360,15 @@ class TerminalDevice {
     ::close(fd_);
   }
 
-  // Reads every byte the driver holds into received_. False when the device hung up.
+  // Reads every byte the driver holds into received_. False when the device hung up. A
+  // read that comes back short has emptied the driver, so it is not asked again.
   bool ReadAvailable() {
     std::uint8_t chunk[4096];
     for (;;) {
       const ssize_t count = ::read(fd_, chunk, sizeof chunk);
       if (count > 0) {
         received_.insert(received_.end(), chunk, chunk + count);
+        if (static_cast<std::size_t>(count) < sizeof chunk) return true;
       } else if (count == 0) {
         return false;
       } else if (errno == EINTR) {
@@ -382,6 +381,15 @@ class TerminalDevice {
         Failed(SystemReason(errno));
       }
     }
+  }
+
+  // Takes at most `limit` of the bytes already read, every one when limit is 0.
+  std::vector<std::uint8_t> TakeHeld(std::size_t limit) {
+    const std::size_t count = limit == 0 ? received_.size() : std::min(limit, received_.size());
+    std::vector<std::uint8_t> taken(received_.begin(),
+                                    received_.begin() + static_cast<std::ptrdiff_t>(count));
+    received_.erase(received_.begin(), received_.begin() + static_cast<std::ptrdiff_t>(count));
+    return taken;
   }
 
   // Writes as much of unsent_ as the driver takes without blocking.
@@ -492,8 +500,9 @@ bool PosixSerialPort::WaitForInput(std::chrono::nanoseconds max_wait) {
   return OpenDevice().WaitForInput(max_wait);
 }
 
-bool PosixSerialPort::WaitForBytes(std::int32_t count, std::chrono::nanoseconds max_wait) {
-  return OpenDevice().WaitForBytes(count, max_wait);
+std::vector<std::uint8_t> PosixSerialPort::ReadArriving(std::int32_t count,
+                                                        std::chrono::nanoseconds max_wait) {
+  return OpenDevice().ReadArriving(count, max_wait, static_cast<std::size_t>(input_len_));
 }
 
 bool PosixSerialPort::Drain(std::chrono::nanoseconds max_wait) {

@@ -51,7 +51,7 @@ class PosixSerialPort : public SerialPort {
   void SetInputLen(std::int16_t length) override;
   std::vector<std::uint8_t> Input() override;
   bool WaitForInput(std::chrono::nanoseconds max_wait) override;
-  bool WaitForBytes(std::int32_t count, std::chrono::nanoseconds max_wait) override;
+  std::vector<std::uint8_t> ReadArriving(std::int32_t count, std::chrono::nanoseconds max_wait) override;
   bool Drain(std::chrono::nanoseconds max_wait) override;
   void DiscardOutput() override;
 

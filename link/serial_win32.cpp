@@ -11,8 +11,10 @@ namespace kestova {
 namespace {
 
 constexpr DWORD kDriverQueueBytes = 4096;
-// Writes may stall behind flow control; past this the line is taken as failed.
-constexpr DWORD kWriteSlackMs = 2000;
+// A write that the line does not take within its characters' time and this much more is
+// held by flow control: Output returns and Drain tries again, so the wait stays within
+// the caller's budget to about this much.
+constexpr DWORD kWriteSlackMs = 100;
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return {};
@@ -146,7 +148,7 @@ void Win32SerialPort::SetPortOpen(bool open) {
   CloseHandle(claim_);
   claim_ = nullptr;
   taken_early_.clear();
-  output_stalled_ = false;
+  unsent_.clear();
 }
 
 std::wstring Win32SerialPort::DevicePath() const {
@@ -252,22 +254,21 @@ void Win32SerialPort::ReadAvailable(std::size_t limit, std::vector<std::uint8_t>
 }
 
 void Win32SerialPort::Output(std::span<const std::uint8_t> bytes) {
-  HANDLE handle = RequireOpen();
+  RequireOpen();
   SetReadTimeouts(armed_constant_ms_.value_or(0));
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
+  unsent_.insert(unsent_.end(), bytes.begin(), bytes.end());
+  WriteUnsent();
+}
+
+void Win32SerialPort::WriteUnsent() {
+  while (!unsent_.empty()) {
     DWORD written = 0;
-    const DWORD chunk = static_cast<DWORD>(bytes.size() - sent);
-    if (!WriteFile(handle, bytes.data() + sent, chunk, &written, nullptr)) {
+    if (!WriteFile(handle_, unsent_.data(), static_cast<DWORD>(unsent_.size()), &written, nullptr)) {
       throw AutomationError(ErrorNumber::DeviceIo);
     }
-    if (written == 0) {
-      // The write time-out passed with the line taking nothing: flow control is held.
-      // Drain reports it; the caller decides what becomes of the frame.
-      output_stalled_ = true;
-      return;
-    }
-    sent += written;
+    unsent_.erase(unsent_.begin(), unsent_.begin() + static_cast<std::ptrdiff_t>(written));
+    // The write time-out passed with the line taking nothing: flow control is held.
+    if (written == 0) return;
   }
 }
 
@@ -317,10 +318,15 @@ DWORD Win32SerialPort::DriverOutQueueCount() {
 
 bool Win32SerialPort::Drain(std::chrono::nanoseconds max_wait) {
   RequireOpen();
-  if (output_stalled_) return false;
+  const auto deadline = std::chrono::steady_clock::now() + max_wait;
+  // A line held by flow control is tried again until the deadline; each try waits at
+  // most the write time-out.
+  while (!unsent_.empty()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    WriteUnsent();
+  }
   // Writes are synchronous, so the queue is normally empty already; otherwise sleep for
   // the characters still queued, never spin.
-  const auto deadline = std::chrono::steady_clock::now() + max_wait;
   for (;;) {
     const DWORD queued = DriverOutQueueCount();
     if (queued == 0) return true;
@@ -334,7 +340,7 @@ bool Win32SerialPort::Drain(std::chrono::nanoseconds max_wait) {
 
 void Win32SerialPort::DiscardOutput() {
   PurgeComm(RequireOpen(), PURGE_TXABORT | PURGE_TXCLEAR);
-  output_stalled_ = false;
+  unsent_.clear();
 }
 
 std::unique_ptr<SerialPort> MakePlatformSerialPort() { return std::make_unique<Win32SerialPort>(); }

@@ -1,8 +1,8 @@
 #pragma once
 // The serial port over the Win32 communications API. Port n opens \\.\COMn (the form that
 // works for every port number). Waits block in the kernel through COMMTIMEOUTS that make
-// ReadFile return on the first byte or at the deadline, and a write time-out after which a
-// line held by flow control counts as stalled (Drain reports it); nothing spins.
+// ReadFile return on the first byte or at the deadline, and a short write time-out after
+// which what a line held by flow control has not taken waits for Drain; nothing spins.
 
 #include <windows.h>
 
@@ -61,6 +61,8 @@ class Win32SerialPort : public SerialPort {
   DWORD DriverQueueCount();
   DWORD DriverOutQueueCount();
   void ReadAvailable(std::size_t limit, std::vector<std::uint8_t>& into);
+  // Writes unsent_ until done or until the line takes nothing within the write time-out.
+  void WriteUnsent();
 
   std::optional<std::string> device_path_;
   std::int16_t comm_port_ = 1;
@@ -73,8 +75,8 @@ class Win32SerialPort : public SerialPort {
   // A wait takes the first byte out of the driver to learn that one arrived; it is held
   // here and handed out first by Input.
   std::vector<std::uint8_t> taken_early_;
-  // Set when a write timed out with bytes not taken: the line is stalled.
-  bool output_stalled_ = false;
+  // Bytes handed to Output that the line has not taken yet (flow control held).
+  std::vector<std::uint8_t> unsent_;
   std::optional<DWORD> armed_constant_ms_;
 };
 

@@ -66,6 +66,25 @@ Fault Fault::Trickle(std::chrono::milliseconds gap) {
   return f;
 }
 
+Fault Fault::Echo() {
+  Fault f;
+  f.kind = Kind::Echo;
+  return f;
+}
+
+Fault Fault::BrokenFrame() {
+  Fault f;
+  f.kind = Kind::BrokenFrame;
+  return f;
+}
+
+Fault Fault::Hold(std::chrono::milliseconds hold) {
+  Fault f;
+  f.kind = Kind::Hold;
+  f.duration = hold;
+  return f;
+}
+
 std::string Fault::Describe() const {
   const auto ms = std::to_string(duration.count());
   switch (kind) {
@@ -90,6 +109,12 @@ std::string Fault::Describe() const {
     }
     case Kind::Trickle:
       return "trickle " + ms + " ms apart";
+    case Kind::Echo:
+      return "echo of the request";
+    case Kind::BrokenFrame:
+      return "broken frame with 10 10 02 before";
+    case Kind::Hold:
+      return "line held " + ms + " ms after";
   }
   return "unknown fault";
 }

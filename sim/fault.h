@@ -23,6 +23,13 @@ struct Fault {
     AnswerTwice,  // the whole answer sent a second time
     EndCode,      // answer `end_code` with no data; the command is not carried out
     Trickle,      // answer bytes written one by one, `duration` apart
+    Echo,         // the request's own bytes sent back just before the answer, as a
+                  // two-wire line or some converters do
+    BrokenFrame,  // just before the answer, a frame broken off mid-data whose rest holds
+                  // 10 10 02 and a whole false answer (end code 4031): a reader that takes
+                  // a doubled DLE before STX for a frame start reads the false answer
+    Hold,         // after the answer, XOFF (0x13), and XON (0x11) `duration` later: a
+                  // control using XON/XOFF cannot send meanwhile
   };
 
   Kind kind = Kind::NoAnswer;
@@ -41,6 +48,9 @@ struct Fault {
   static Fault AnswerTwice();
   static Fault ForcedEndCode(std::uint16_t code);
   static Fault Trickle(std::chrono::milliseconds gap);
+  static Fault Echo();
+  static Fault BrokenFrame();
+  static Fault Hold(std::chrono::milliseconds hold);
 
   // Short description for logs and test failure messages ("delay 1500 ms").
   std::string Describe() const;

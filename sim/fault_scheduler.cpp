@@ -62,15 +62,36 @@ void FaultScheduler::Merge(const Fault& fault, AnswerPlan& plan) {
     case Fault::Kind::Trickle:
       plan.trickle_gap = std::max(plan.trickle_gap, fault.duration);
       break;
+    case Fault::Kind::Echo:
+      plan.echo = true;
+      break;
+    case Fault::Kind::BrokenFrame:
+      plan.broken_frame = true;
+      break;
+    case Fault::Kind::Hold:
+      plan.hold = std::max(plan.hold, fault.duration);
+      break;
   }
 }
 
-std::vector<std::uint8_t> ShapeAnswer(const Answer& answer, const AnswerPlan& plan,
-                                      bool sum_check) {
+std::vector<std::uint8_t> ShapeAnswer(const Answer& answer, const AnswerPlan& plan, bool sum_check,
+                                      std::span<const std::uint8_t> request) {
   if (plan.no_answer) return {};
   auto frame = EncodeAnswer(answer, sum_check, plan.bad_sum);
   if (plan.cut && *plan.cut < frame.size()) frame.resize(*plan.cut);
-  std::vector<std::uint8_t> wire = plan.noise_before;
+  if (!plan.echo && !plan.broken_frame && plan.noise_before.empty() && !plan.twice && plan.noise_after.empty()) {
+    return frame;
+  }
+  std::vector<std::uint8_t> wire;
+  if (plan.echo) wire.assign(request.begin(), request.end());
+  if (plan.broken_frame) {
+    // Broken by a lone DLE before 'A'; then a data DLE pair, STX and a false answer.
+    const std::uint8_t broken[] = {0x10, 0x02, 0x0C, 0x00, 0xF8, 0x10, 0x41, 0x10};
+    wire.insert(wire.end(), std::begin(broken), std::end(broken));
+    const auto in_data = EncodeAnswer(Answer{answer.routing, 0x4031, {}}, sum_check);
+    wire.insert(wire.end(), in_data.begin(), in_data.end());
+  }
+  wire.insert(wire.end(), plan.noise_before.begin(), plan.noise_before.end());
   wire.insert(wire.end(), frame.begin(), frame.end());
   if (plan.twice) wire.insert(wire.end(), frame.begin(), frame.end());
   wire.insert(wire.end(), plan.noise_after.begin(), plan.noise_after.end());

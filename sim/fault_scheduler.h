@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct AnswerPlan {
   bool twice = false;
   std::optional<std::uint16_t> end_code;
   std::chrono::milliseconds trickle_gap{0};
+  bool echo = false;
+  bool broken_frame = false;
+  std::chrono::milliseconds hold{0};
   std::vector<std::string> applied;  // descriptions of the faults that fired
 };
 
@@ -52,8 +56,10 @@ class FaultScheduler {
   std::vector<Rule> rules_;
 };
 
-// The bytes that go on the line for `answer` under `plan`: noise before, the answer
-// (cut, and repeated when asked), noise after. Empty for a plan with no answer.
-std::vector<std::uint8_t> ShapeAnswer(const Answer& answer, const AnswerPlan& plan, bool sum_check);
+// The bytes that go on the line for `answer` under `plan`: the echo of `request`, a
+// broken frame, noise before, the answer (cut, and repeated when asked), noise after.
+// Empty for a plan with no answer. The hold is the server's, after these bytes.
+std::vector<std::uint8_t> ShapeAnswer(const Answer& answer, const AnswerPlan& plan, bool sum_check,
+                                      std::span<const std::uint8_t> request = {});
 
 }  // namespace kestova::sim

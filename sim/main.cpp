@@ -54,6 +54,12 @@ Faults (each applies to every request unless --count or --probability says other
   --twice               send each answer twice
   --end-code HEX        answer with this end code (e.g. 4031) and carry nothing out
   --trickle MS          write answer bytes one by one, MS milliseconds apart
+  --echo                send the request's own bytes back before each answer, as a
+                        two-wire line does
+  --broken-frame        before each answer, a frame broken off mid-data whose rest
+                        holds 10 10 02 and a whole false answer (end code 4031)
+  --hold MS             after each answer send XOFF, and XON MS milliseconds later
+                        (holds the line of a control that uses XON/XOFF)
   --count N             the faults apply to the next N requests only
   --probability P       the faults apply to each request with probability P (0 to 1)
   --seed S              seed for --probability, so a run can be repeated (default 1)
@@ -153,6 +159,9 @@ CommandLine Parse(int argc, char** argv) {
     kTwice,
     kEndCode,
     kTrickle,
+    kEcho,
+    kBrokenFrame,
+    kHold,
     kCount,
     kProbability,
     kSeed,
@@ -176,6 +185,9 @@ CommandLine Parse(int argc, char** argv) {
       {"twice", no_argument, nullptr, kTwice},
       {"end-code", required_argument, nullptr, kEndCode},
       {"trickle", required_argument, nullptr, kTrickle},
+      {"echo", no_argument, nullptr, kEcho},
+      {"broken-frame", no_argument, nullptr, kBrokenFrame},
+      {"hold", required_argument, nullptr, kHold},
       {"count", required_argument, nullptr, kCount},
       {"probability", required_argument, nullptr, kProbability},
       {"seed", required_argument, nullptr, kSeed},
@@ -241,6 +253,16 @@ CommandLine Parse(int argc, char** argv) {
       case kTrickle:
         line.faults.push_back(
             Fault::Trickle(std::chrono::milliseconds(Number("trickle", optarg, 0, 60000))));
+        break;
+      case kEcho:
+        line.faults.push_back(Fault::Echo());
+        break;
+      case kBrokenFrame:
+        line.faults.push_back(Fault::BrokenFrame());
+        break;
+      case kHold:
+        line.faults.push_back(
+            Fault::Hold(std::chrono::milliseconds(Number("hold", optarg, 0, 3600000))));
         break;
       case kCount:
         line.count = Number("count", optarg, 1, 1000000000);

@@ -28,7 +28,12 @@ std::span<const std::uint8_t> OutputSchedule::Due(Clock::time_point now) const {
   if (queue_.empty()) return {};
   const auto& front = queue_.front();
   std::size_t end = front.sent;
-  while (end < front.bytes.size() && DueTime(front, end) <= now) ++end;
+  if (front.gap.count() == 0 && front.char_time.count() == 0) {
+    // Neither paced nor trickled: all of it is due at its start.
+    if (front.start <= now) end = front.bytes.size();
+  } else {
+    while (end < front.bytes.size() && DueTime(front, end) <= now) ++end;
+  }
   return std::span<const std::uint8_t>(front.bytes).subspan(front.sent, end - front.sent);
 }
 

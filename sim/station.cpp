@@ -60,6 +60,7 @@ std::uint16_t ReadBlock(const std::vector<std::uint8_t>& data, WordBlock& block)
 std::vector<std::uint8_t> EncodeAnswer(const Answer& answer, bool sum_check, bool corrupt_sum) {
   std::vector<std::uint8_t> body;
   const std::size_t count = 1 + answer.routing.size() + 2 + 2 + answer.data.size();
+  body.reserve(count + 2);
   body.push_back(static_cast<std::uint8_t>(count & 0xFF));
   body.push_back(static_cast<std::uint8_t>(count >> 8));
   body.push_back(kFrameId);
@@ -71,6 +72,7 @@ std::vector<std::uint8_t> EncodeAnswer(const Answer& answer, bool sum_check, boo
   body.insert(body.end(), answer.data.begin(), answer.data.end());
 
   std::vector<std::uint8_t> wire{kDle, kStx};
+  wire.reserve(2 * body.size() + 6);
   std::uint8_t sum = 0;
   for (const auto byte : body) {
     wire.push_back(byte);
@@ -141,6 +143,7 @@ std::uint16_t Station::BatchRead(const ReceivedRequest& request, std::vector<std
   if (request.data.size() != 6) return end_code::kDataError;
   WordBlock block{};
   if (const auto code = ReadBlock(request.data, block); code != end_code::kNormal) return code;
+  out.reserve(2 * static_cast<std::size_t>(block.points));
   for (const auto word : memory_.ReadWords(block.family, block.head, block.points)) {
     out.push_back(static_cast<std::uint8_t>(word & 0xFF));
     out.push_back(static_cast<std::uint8_t>(word >> 8));

@@ -233,6 +233,7 @@ void VirtualPlc::Server::Handle(ReceivedRequest request, OutputSchedule& out) {
   }
 
   const auto received_at = request.received_at;
+  const std::vector<std::uint8_t> request_raw = plan.echo ? request.raw : std::vector<std::uint8_t>{};
   {
     // Recorded after the command ran, so a test that waited for it sees its effect.
     std::scoped_lock lock(mutex_);
@@ -242,12 +243,20 @@ void VirtualPlc::Server::Handle(ReceivedRequest request, OutputSchedule& out) {
   if (!answer) return;
 
   OutputSchedule::Transmission t;
-  t.bytes = ShapeAnswer(*answer, plan, station_.sum_check());
+  t.bytes = ShapeAnswer(*answer, plan, station_.sum_check(), request_raw);
   t.start = received_at + plan.delay;
   t.gap = plan.trickle_gap;
   t.char_time = paced ? char_time : std::chrono::nanoseconds(0);
   t.droppable = plan.delay.count() > 0 && !plan.send_anyway;
   out.Add(std::move(t));
+  if (plan.hold.count() > 0) {
+    // XOFF after the answer, XON the hold later; never dropped, or the line stays held.
+    OutputSchedule::Transmission hold;
+    hold.bytes = {0x13, 0x11};
+    hold.start = received_at;
+    hold.gap = plan.hold;
+    out.Add(std::move(hold));
+  }
 }
 
 bool VirtualPlc::Server::WriteDue(OutputSchedule& out) {

@@ -58,13 +58,14 @@ TEST(PrintReport, JudgesEveryTargetAgainstItsLimit) {
     milliseconds paced;       // against 100 ms of wire time
     double blocking_cpu;      // against a spinning wait using the whole second
     double codec_ns_per_frame;  // for 1940 bytes
+    double syscalls;            // against 4 for the floor
     bool met;
   };
   const Row rows[] = {
-      {"just inside every limit", microseconds(15), microseconds(12), milliseconds(105), 0.019,
-       1940 * 19.9, true},
-      {"just outside every limit", microseconds(16), microseconds(13), milliseconds(106), 0.021,
-       1940 * 20.1, false},
+      {"just inside every limit", microseconds(12), microseconds(12), milliseconds(105), 0.019,
+       1940 * 19.9, 5.0, true},
+      {"just outside every limit", microseconds(13), microseconds(13), milliseconds(106), 0.021,
+       1940 * 20.1, 5.1, false},
   };
   for (const Row& row : rows) {
     BenchReport report;
@@ -77,6 +78,7 @@ TEST(PrintReport, JudgesEveryTargetAgainstItsLimit) {
                   PtyRow("ReadD(0, 480)", microseconds(10), row.large_read)};
     report.paced = {Paced("115200,o,8,1", "ReadD(0, 480)", milliseconds(100), row.paced,
                           row.blocking_cpu, 1.0)};
+    report.syscalls = {{"ReadD(0, 1)", 4.0, row.syscalls}, {"ReadD(0, 480)", 4.0, row.syscalls}};
     std::ostringstream out;
     PrintReport(out, report);
     const std::string text = out.str();
@@ -84,7 +86,8 @@ TEST(PrintReport, JudgesEveryTargetAgainstItsLimit) {
     for (const char* start : {"| Pseudo-terminal round trip, ReadD(0, 1),",
                               "| Pseudo-terminal round trip, ReadD(0, 480),",
                               "| Paced 480-word read at 115200,o,8,1", "| CPU while waiting, all paced rows",
-                              "| CPU while waiting, 115200,o,8,1", "| Codec: read"}) {
+                              "| CPU while waiting, 115200,o,8,1", "| Codec: read",
+                              "| System calls per exchange, ReadD(0, 1)", "| System calls per exchange, ReadD(0, 480)"}) {
       EXPECT_TRUE(EndsWith(Line(text, start), verdict)) << row.what << ": " << Line(text, start);
     }
   }
@@ -98,6 +101,7 @@ TEST(PrintReport, LeavesOutWhatWasNotMeasured) {
   EXPECT_EQ(out.str().find("Pseudo-terminal"), std::string::npos);
   EXPECT_EQ(out.str().find("Paced"), std::string::npos);
   EXPECT_EQ(out.str().find("CPU"), std::string::npos);
+  EXPECT_EQ(out.str().find("System calls"), std::string::npos);
 }
 
 TEST(CpuShare, IsCpuOverWall) {

@@ -1,5 +1,6 @@
 // What every operation refuses before it sends, on the in-memory port. Accepted calls
-// are recognised by the frame they send (no answer comes; Timeout -1 ends them at once).
+// are recognised by the frame they send (no answer comes; Timeout -1 ends them at once;
+// a second passes before each call, so the line left by the last time-out is quiet).
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,7 @@ class ArgumentChecks : public testing::ControlFixture {
 
   // Runs one call; returns its result and leaves its events and frames for inspection.
   int Call(const std::function<int()>& call) {
+    host_.Advance(std::chrono::seconds(1));
     host_.events.clear();
     sent_before_ = port_->outputs().size();
     return call();
@@ -43,6 +45,7 @@ class ArgumentChecks : public testing::ControlFixture {
     return std::vector<std::uint8_t>(body.begin() + 14, body.end());
   }
   ErrorNumber RaisedBy(const std::function<void()>& call) {
+    host_.Advance(std::chrono::seconds(1));
     sent_before_ = port_->outputs().size();
     return testing::Raised(call);
   }

@@ -62,16 +62,24 @@ TEST(ShapeAnswer, LaysOutNoiseCutAndRepeat) {
   silent.no_answer = true;
   AnswerPlan cut_past_end;
   cut_past_end.cut = 100;
+  AnswerPlan echo;
+  echo.echo = true;
+  AnswerPlan broken;
+  broken.broken_frame = true;
   const Row rows[] = {
       {"plain", AnswerPlan{}, frame},
       {"cut after 4", cut, "10 02 0C 00"},
       {"noise around a repeated answer", noisy_twice, "55 " + frame + " " + frame + " 66"},
       {"no answer", silent, ""},
       {"cut beyond the end", cut_past_end, frame},
+      {"echo of the request first", echo, "10 02 AA 10 03 " + frame},
+      {"broken frame with 10 10 02 and a false answer first", broken,
+       "10 02 0C 00 F8 10 41 10 10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03 " + frame},
   };
+  const std::vector<std::uint8_t> request = {0x10, 0x02, 0xAA, 0x10, 0x03};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(ToHex(ShapeAnswer(ack, row.plan, false)), row.expected);
+    EXPECT_EQ(ToHex(ShapeAnswer(ack, row.plan, false, request)), row.expected);
   }
 }
 

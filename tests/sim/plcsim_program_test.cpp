@@ -130,8 +130,8 @@ TEST(PlcsimProgram, HelpDocumentsEveryOption) {
   for (const char* option :
        {"--sumcheck",     "--link",        "--device",      "--settings", "--pace",    "--preset",
         "--stopped",      "--delay",       "--send-anyway", "--drop",     "--cut",     "--bad-sum",
-        "--noise-before", "--noise-after", "--twice",       "--end-code", "--trickle", "--count",
-        "--probability",  "--seed",        "--help"}) {
+        "--noise-before", "--noise-after", "--twice",       "--end-code", "--trickle", "--echo",
+        "--broken-frame", "--hold",        "--count",       "--probability", "--seed", "--help"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(program.Exit(0), 0);

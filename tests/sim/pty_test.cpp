@@ -128,6 +128,11 @@ TEST_F(VirtualPlcPty, FaultsForTheNextRequestsOnlyAndCombined) {
       {"forced end code", Fault::ForcedEndCode(0x4031),
        Hex("10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03")},
       {"bad sum without the sum check changes nothing", Fault::BadSum(), kAnswerD100},
+      {"echo of the request", Fault::Echo(), Join(kReadD100, kAnswerD100)},
+      {"broken frame before", Fault::BrokenFrame(),
+       Join(Hex("10 02 0C 00 F8 10 41 10 10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03"), kAnswerD100)},
+      // The next answer waits for the XON.
+      {"line held after", Fault::Hold(20ms), Join(kAnswerD100, Hex("13 11"))},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

@@ -13,8 +13,16 @@ using namespace std::chrono_literals;
 
 constexpr long kEpisodeCalls = 40;
 constexpr long kFullImageCheckEvery = 250;
-// Past Timeout + 1 s a call may still spend the quiet drain left by the call before.
-constexpr auto kCallMargin = 300ms;
+// The in-memory port's line, 9600,n,8,1: the link adds a request's wire time to the call's
+// budget, and waits for a quiet line of 0.5 s or the owed answer's longest wire time.
+constexpr std::chrono::nanoseconds kCharacter = 1041666ns;
+constexpr auto kQuietFloor = 500ms;
+
+// Every byte of the answer between DLE STX and DLE ETX doubled.
+std::size_t LongestAnswerOnWire(const Operation& op, bool sum_check) {
+  const std::size_t body = 14 + (op.is_read() ? 2 * static_cast<std::size_t>(op.points) : 0);
+  return 4 + 2 * body + (sum_check ? 2 : 0);
+}
 
 std::string Stamp(const LocalDateTime& t) {
   char text[32];
@@ -33,9 +41,26 @@ MemorySoak::MemorySoak(std::uint64_t seed, Tally& tally)
   control_->InitProperties();
   port_->SetResponder([this](testing::MemoryPort& p, const std::vector<std::uint8_t>& frame) { Answer(p, frame); });
   control_->SetPortOpen(true);
+  host_.on_melsec_out = [this](const std::string&) {
+    if (std::exchange(close_on_event_, false)) control_->SetPortOpen(false);
+  };
   // A few percent of each fault.
   for (int k = 1; k < kFaultKindCount; ++k) rates_.percent[static_cast<std::size_t>(k)] = 3.0;
   rates_.percent[static_cast<std::size_t>(FaultKind::WrongLength)] = 1.0;
+}
+
+bool MemorySoak::Settles(MonotonicTime start) {
+  carry_.clear();
+  if (!owed_) return true;
+  MonotonicTime seen = owed_->since;
+  if (owed_->late_at && *owed_->late_at < budget_end_) {
+    // Already waiting (seen when the call starts), or arriving while it waits.
+    seen = std::max(*owed_->late_at, start);
+    carry_ = std::move(owed_->late_wire);
+    owed_->late_at.reset();
+  }
+  owed_->since = seen;
+  return seen + owed_->quiet <= budget_end_;
 }
 
 void MemorySoak::NewEpisode() {
@@ -50,10 +75,7 @@ void MemorySoak::NewEpisode() {
 // and put it on the line at the moments the fault calls for.
 void MemorySoak::Answer(testing::MemoryPort& port, const std::vector<std::uint8_t>& frame) {
   station_answered_ = false;
-  exchange_ = {};
   exchange_.request_wire = frame;
-  const LocalDateTime now = host_.LocalNow();
-  stamp_ = Stamp(now);
 
   sim::FrameDecoder decoder(sum_check_);
   std::optional<sim::ReceivedRequest> request;
@@ -77,11 +99,13 @@ void MemorySoak::Answer(testing::MemoryPort& port, const std::vector<std::uint8_
 
   sim::AnswerPlan plan;
   plan.bad_sum = fault_.kind == FaultKind::BadSum;
+  plan.echo = fault_.kind == FaultKind::Echo;
+  plan.broken_frame = fault_.kind == FaultKind::BrokenFrame;
   if (fault_.kind == FaultKind::NoiseBefore) plan.noise_before = fault_.noise;
   if (fault_.kind == FaultKind::NoiseAfter) plan.noise_after = fault_.noise;
   plan.twice = fault_.kind == FaultKind::Twice;
   if (fault_.kind == FaultKind::Cut) plan.cut = fault_.cut_keep % exchange_.answer_frame.size();
-  std::vector<std::uint8_t> wire = sim::ShapeAnswer(*answer, plan, sum_check_);
+  std::vector<std::uint8_t> wire = sim::ShapeAnswer(*answer, plan, sum_check_, frame);
   if (fault_.kind == FaultKind::WrongLength) {
     if (fault_.no_end_code) {
       wire = FrameWithoutEndCode(sum_check_);
@@ -97,15 +121,23 @@ void MemorySoak::Answer(testing::MemoryPort& port, const std::vector<std::uint8_
     }
   }
 
-  // When the control gives up: Timeout + 1 s less the fraction of the second it began in.
-  const std::chrono::nanoseconds until_deadline = std::chrono::seconds(timeout_ + 1) - std::chrono::nanoseconds(now.nanosecond);
+  // When the control gives up: the end of its budget plus the request's wire time.
+  const std::chrono::nanoseconds until_deadline =
+      budget_end_ + kCharacter * static_cast<long>(frame.size()) - host_.MonotonicNow();
   switch (fault_.kind) {
     case FaultKind::NoAnswer:
     case FaultKind::LateDropped:
+    case FaultKind::HandlerCloses:
       break;
-    case FaultKind::LateInDrain: {
-      const auto after_deadline = std::chrono::milliseconds(std::uniform_int_distribution<int>(1, 80)(random_));
+    case FaultKind::LateInDrain:
+    case FaultKind::LateAfterWindow: {
+      // Inside the next call's quiet wait either way; past a 0.1 s window for the second.
+      const bool past_window = fault_.kind == FaultKind::LateAfterWindow;
+      const auto after_deadline = past_window ? 150ms + std::chrono::milliseconds(static_cast<int>(300 * fault_.fraction))
+                                              : 1ms + std::chrono::milliseconds(static_cast<int>(79 * fault_.fraction));
       port.Deliver(wire, until_deadline + after_deadline);
+      late_at_ = host_.MonotonicNow() + until_deadline + after_deadline;
+      late_wire_ = wire;
       break;
     }
     case FaultKind::Trickle: {
@@ -134,8 +166,23 @@ void MemorySoak::Run(long calls) {
     const long call = ++tally_.calls;
     if (fault_.kind != FaultKind::None) ++tally_.faults[static_cast<std::size_t>(fault_.kind)];
 
-    const std::size_t events_before = host_.events.size();
     const MonotonicTime started = host_.MonotonicNow();
+    const LocalDateTime local = host_.LocalNow();
+    stamp_ = Stamp(local);
+    budget_end_ = started + std::chrono::seconds(timeout_ + 1) - std::chrono::nanoseconds(local.nanosecond);
+    exchange_ = {};
+    late_at_.reset();
+    late_wire_.clear();
+    exchange_.sent = Settles(started);
+    const MonotonicTime sent_at = owed_ ? std::max(started, owed_->since + owed_->quiet) : started;
+    // Held for up to twice the budget: it goes out once the line takes it, or never.
+    const auto held = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::seconds(2 * (timeout_ + 1)) * (fault_.kind == FaultKind::Held ? fault_.fraction : 0.0));
+    port_->SetTransmitTime(held);
+    close_on_event_ = fault_.kind == FaultKind::HandlerCloses;
+
+    const std::size_t events_before = host_.events.size();
+    const std::size_t outputs_before = port_->outputs().size();
     Observed observed;
     try {
       observed.result = Invoke(*control_, op);
@@ -143,6 +190,9 @@ void MemorySoak::Run(long calls) {
       observed.error = e.what();
     }
     const auto took = host_.MonotonicNow() - started;
+    port_->SetTransmitTime({});
+    close_on_event_ = false;
+    if (!control_->PortOpen()) control_->SetPortOpen(true);
     tally_.longest_call = std::max(tally_.longest_call, std::chrono::nanoseconds(took));
     observed.events.assign(host_.events.begin() + static_cast<std::ptrdiff_t>(events_before), host_.events.end());
     observed.log_lines = log_.NewLines();
@@ -150,14 +200,36 @@ void MemorySoak::Run(long calls) {
 
     const std::string what = op.Describe() + " [" + FaultName(fault_.kind) + (sum_check_ ? ", sum check" : "") +
                              ", Timeout " + std::to_string(timeout_) + "]: ";
-    if (!station_answered_) {
+    const bool output = port_->outputs().size() > outputs_before;
+    if (output != exchange_.sent) {
+      tally_.Mismatch(call, what + (output ? "sent before the line had been quiet long enough" : "sent nothing"));
+      continue;
+    }
+    const auto wire_time = output ? kCharacter * static_cast<long>(port_->outputs().back().size()) : 0ns;
+    InjectedFault expected_fault = fault_;
+    if (fault_.kind == FaultKind::Held) {
+      if (held <= budget_end_ + wire_time - sent_at) expected_fault.kind = FaultKind::None;
+      exchange_.request_wire = port_->outputs().back();
+    }
+    if (exchange_.sent && expected_fault.kind != FaultKind::Held && !station_answered_) {
       tally_.Mismatch(call, what + "the station could not read the request " + HexOf(exchange_.request_wire));
       continue;
     }
-    const Expectation expected = Expect(op, fault_, exchange_, sum_check_, timeout_);
+    exchange_.carried = carry_;
+    const Expectation expected = Expect(op, expected_fault, exchange_, sum_check_, timeout_);
     for (const auto& difference : Compare(expected, observed, stamp_)) tally_.Mismatch(call, what + difference);
-    if (took > std::chrono::seconds(timeout_ + 1) + kCallMargin) {
+    if (took > budget_end_ - started + wire_time) {
       tally_.Mismatch(call, what + "took " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()) + " ms");
+    }
+    // What the link now owes the line.
+    if (!exchange_.sent) {
+      // Nothing sent: the answer owed is still the earlier call's.
+    } else if (expected.unsettled) {
+      owed_ = Owed{host_.MonotonicNow(),
+                   std::max<std::chrono::nanoseconds>(kQuietFloor, kCharacter * static_cast<long>(LongestAnswerOnWire(op, sum_check_))),
+                   late_at_, late_wire_};
+    } else {
+      owed_.reset();
     }
     if (op.is_read()) {
       const int wrong = observed.result == 0 ? shadow_.TakeRead(*control_, station_.memory(), op)

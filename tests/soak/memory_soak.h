@@ -3,8 +3,10 @@
 // station answering each frame, faults applied to the answers on the test clock, so a
 // 3-second time-out costs no real time.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <random>
 
 #include "control/tarvane.h"
@@ -25,6 +27,9 @@ class MemorySoak {
  private:
   void Answer(testing::MemoryPort& port, const std::vector<std::uint8_t>& frame);
   void NewEpisode();
+  // Whether the call starting now may send within its budget after a call that left the
+  // line unsettled, and which late bytes it discards first (into carry_).
+  bool Settles(MonotonicTime start);
 
   Tally& tally_;
   std::mt19937_64 random_;
@@ -43,6 +48,22 @@ class MemorySoak {
   Exchange exchange_;
   std::string stamp_;
   bool station_answered_ = false;
+  MonotonicTime budget_end_{};  // Timeout + 1 s from the start, whole seconds; plus the
+                                // request's wire time once sent
+  std::vector<std::uint8_t> carry_;
+  std::optional<MonotonicTime> late_at_;  // this call's answer, delivered after its time-out
+  std::vector<std::uint8_t> late_wire_;
+  bool close_on_event_ = false;
+
+  // What the link must wait for after a call that ended without an accepted answer: the
+  // line quiet for `quiet` since `since` (the call's end, or the last byte seen later).
+  struct Owed {
+    MonotonicTime since;
+    std::chrono::nanoseconds quiet;
+    std::optional<MonotonicTime> late_at;
+    std::vector<std::uint8_t> late_wire;
+  };
+  std::optional<Owed> owed_;
 };
 
 }  // namespace kestova::soak

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 #include "link/serial_posix.h"
 #include "sim/fault.h"
@@ -21,6 +22,15 @@ constexpr auto kTrickleGap = 1ms;
 // even a prompt answer is in: that is the time-out arithmetic, not a fault.
 constexpr auto kBoundaryRoom = 150ms;
 constexpr auto kCallMargin = 400ms;
+// The control's line, 9600,n,8,1: a request's wire time is added to the call's budget;
+// the longest request here (a 20-word block write, DLEs doubled) takes under 120 ms.
+constexpr std::chrono::nanoseconds kCharacter = 1041666ns;
+constexpr auto kLongestRequest = 120ms;
+
+std::chrono::nanoseconds IntoSecond() {
+  const auto wall = std::chrono::system_clock::now().time_since_epoch();
+  return wall - std::chrono::duration_cast<std::chrono::seconds>(wall);
+}
 
 std::filesystem::path FreshFolder() {
   auto folder = std::filesystem::temp_directory_path() / ("kestova-soak-" + std::to_string(::getpid()));
@@ -37,7 +47,10 @@ PtySoak::PtySoak(std::uint64_t seed, Tally& tally)
     : tally_(tally), random_(seed), log_folder_(FreshFolder()), log_(log_folder_) {
   const std::string path = plc_.Start();
   host_.SetLogFolder(log_folder_);
-  host_.AddMelsecOutHandler([this](std::string& text) { events_.push_back(text); });
+  host_.AddMelsecOutHandler([this](std::string& text) {
+    events_.push_back(text);
+    if (std::exchange(close_on_event_, false)) control_->SetPortOpen(false);
+  });
   control_ = std::make_unique<Tarvane>(host_, std::make_unique<PosixSerialPort>(path));
   control_->InitProperties();
   control_->SetTimeout(0);
@@ -46,7 +59,10 @@ PtySoak::PtySoak(std::uint64_t seed, Tally& tally)
   for (int k = 1; k < kFaultKindCount; ++k) rates_.percent[static_cast<std::size_t>(k)] = 3.0;
   // The virtual PLC has no fault for a frame of the wrong length; the memory part has.
   rates_.percent[static_cast<std::size_t>(FaultKind::WrongLength)] = 0.0;
-  for (FaultKind slow : {FaultKind::LateInDrain, FaultKind::LateDropped, FaultKind::NoAnswer, FaultKind::Cut}) {
+  // A pseudo-terminal has no flow control to hold.
+  rates_.percent[static_cast<std::size_t>(FaultKind::Held)] = 0.0;
+  for (FaultKind slow : {FaultKind::LateInDrain, FaultKind::LateDropped, FaultKind::NoAnswer, FaultKind::Cut,
+                         FaultKind::LateAfterWindow, FaultKind::HandlerCloses}) {
     rates_.percent[static_cast<std::size_t>(slow)] = 0.4;
   }
 }
@@ -58,21 +74,34 @@ PtySoak::~PtySoak() {
   std::filesystem::remove_all(log_folder_, ec);
 }
 
-bool PtySoak::Inject(const InjectedFault& fault) {
+bool PtySoak::Inject(const InjectedFault& fault, std::chrono::nanoseconds into_second) {
   using sim::Fault;
+  // The control gives up at the end of the second it began in (Timeout 0), plus its
+  // request's wire time; a late answer is aimed past that.
+  const auto gives_up = 1s - into_second + kLongestRequest;
+  const auto after = [&](std::chrono::milliseconds past) {
+    return std::chrono::ceil<std::chrono::milliseconds>(gives_up + past);
+  };
   switch (fault.kind) {
     case FaultKind::None: return true;
-    case FaultKind::LateInDrain: plc_.InjectFault(Fault::Delay(1100ms), 1); return false;
-    case FaultKind::LateDropped: plc_.InjectFault(Fault::Delay(1500ms), 1); return false;
-    case FaultKind::NoAnswer: plc_.InjectFault(Fault::NoAnswer(), 1); return false;
-    case FaultKind::Cut: plc_.InjectFault(Fault::Cut(fault.cut_keep % 18), 1); return true;
+    case FaultKind::LateInDrain: plc_.InjectFault(Fault::Delay(after(40ms), true), 1); return false;
+    case FaultKind::LateAfterWindow: plc_.InjectFault(Fault::Delay(after(250ms), true), 1); return false;
+    case FaultKind::LateDropped: plc_.InjectFault(Fault::Delay(2500ms), 1); return false;
+    case FaultKind::NoAnswer:
+    case FaultKind::HandlerCloses: plc_.InjectFault(Fault::NoAnswer(), 1); return false;
+    case FaultKind::Cut:  // cut to nothing, it is no answer at all
+      plc_.InjectFault(Fault::Cut(fault.cut_keep % 18), 1);
+      return fault.cut_keep % 18 != 0;
     case FaultKind::BadSum: plc_.InjectFault(Fault::BadSum(), 1); return true;
     case FaultKind::NoiseBefore: plc_.InjectFault(Fault::NoiseBefore(fault.noise), 1); return true;
     case FaultKind::NoiseAfter: plc_.InjectFault(Fault::NoiseAfter(fault.noise), 1); return true;
     case FaultKind::Twice: plc_.InjectFault(Fault::AnswerTwice(), 1); return true;
     case FaultKind::EndCode: plc_.InjectFault(Fault::ForcedEndCode(fault.end_code), 1); return true;
     case FaultKind::Trickle: plc_.InjectFault(Fault::Trickle(kTrickleGap), 1); return true;
-    case FaultKind::WrongLength: return true;
+    case FaultKind::Echo: plc_.InjectFault(Fault::Echo(), 1); return true;
+    case FaultKind::BrokenFrame: plc_.InjectFault(Fault::BrokenFrame(), 1); return true;
+    case FaultKind::WrongLength:
+    case FaultKind::Held: return true;
   }
   return true;
 }
@@ -114,15 +143,15 @@ void PtySoak::Run(long calls) {
     ++tally_.pty_calls;
     if (fault.kind != FaultKind::None) ++tally_.faults[static_cast<std::size_t>(fault.kind)];
 
-    const bool answers = Inject(fault);
+    // How far into its second the call starts, to tell a time-out of the arithmetic
+    // (Timeout 0 ends at the next second boundary) from one of the line.
+    const auto into_second = IntoSecond();
+    const bool answers = Inject(fault, into_second);
     const sim::CpuState cpu_before = plc_.cpu_state();
     plc_.ClearRequests();
     events_.clear();
+    close_on_event_ = fault.kind == FaultKind::HandlerCloses;
 
-    // How far into its second the call starts, to tell a time-out of the arithmetic
-    // (Timeout 0 ends at the next second boundary) from one of the line.
-    const auto wall = std::chrono::system_clock::now().time_since_epoch();
-    const auto into_second = wall - std::chrono::duration_cast<std::chrono::seconds>(wall);
     const auto started = RealClock::now();
     Observed observed;
     try {
@@ -131,22 +160,26 @@ void PtySoak::Run(long calls) {
       observed.error = e.what();
     }
     const auto took = RealClock::now() - started;
+    close_on_event_ = false;
+    if (!control_->PortOpen()) control_->SetPortOpen(true);
     tally_.longest_pty_call = std::max(tally_.longest_pty_call, std::chrono::nanoseconds(took));
     observed.events = events_;
     observed.log_lines = log_.NewLines();
     tally_.records_checked += static_cast<long>(observed.log_lines.size());
 
+    const std::string what = op.Describe() + " [pty, " + FaultName(fault.kind) + (sum_check_ ? ", sum check" : "") + "]: ";
     // Let the PLC finish writing what it was sending (a duplicate, trailing noise, the
     // rest of a trickle) so the next call meets a quiet line, as it would in a real plant.
     if (answers) {
       ++answers_expected_;
       if (!plc_.WaitForAnswers(answers_expected_, kAnswerWait)) {
-        tally_.Mismatch(call, op.Describe() + ": the virtual PLC did not finish its answer");
+        tally_.Mismatch(call, what + "the virtual PLC did not finish its answer");
       }
     }
 
-    const std::string what = op.Describe() + " [pty, " + FaultName(fault.kind) + (sum_check_ ? ", sum check" : "") + "]: ";
-    const Exchange exchange = Reconstruct(op, fault, cpu_before);
+    Exchange exchange = Reconstruct(op, fault, cpu_before);
+    exchange.carried = std::move(carry_);
+    carry_.clear();
     Expectation expected = Expect(op, fault, exchange, sum_check_, 0);
     std::vector<std::string> differences = Compare(expected, observed, "");
 
@@ -165,7 +198,16 @@ void PtySoak::Run(long calls) {
       }
     }
     for (const auto& difference : differences) tally_.Mismatch(call, what + difference);
-    if (took > 1s + kCallMargin) {
+    if (fault.kind == FaultKind::LateInDrain || fault.kind == FaultKind::LateAfterWindow) {
+      if (!plc_.WaitForAnswers(++answers_expected_, kAnswerWait)) {
+        tally_.Mismatch(call, what + "the virtual PLC did not send its late answer");
+      }
+      carry_ = exchange.answer_frame;
+    }
+    // After a call without an accepted answer the next one first waits for a quiet line
+    // (0.5 s): start it early in a second, so its Timeout 0 leaves room for that.
+    if (expected.unsettled && IntoSecond() > 100ms) std::this_thread::sleep_for(1s - IntoSecond() + 5ms);
+    if (took > 1s + kCharacter * static_cast<long>(exchange.request_wire.size()) + kCallMargin) {
       tally_.Mismatch(call, what + "took " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()) + " ms");
     }
     if (op.is_read()) {

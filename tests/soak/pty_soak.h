@@ -4,6 +4,7 @@
 // Timeout 0 and few real time-outs keep it short.
 
 #include <cstdint>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -26,8 +27,9 @@ class PtySoak {
   void Run(long calls);
 
  private:
-  // Puts the fault in the PLC for the next request; false when it brings no answer.
-  bool Inject(const InjectedFault& fault);
+  // Puts the fault in the PLC for the next request, `into_second` after a wall-clock second
+  // began; false when it brings no answer.
+  bool Inject(const InjectedFault& fault, std::chrono::nanoseconds into_second);
   Exchange Reconstruct(const Operation& op, const InjectedFault& fault, sim::CpuState before);
 
   Tally& tally_;
@@ -42,6 +44,9 @@ class PtySoak {
   std::vector<std::string> events_;
   bool sum_check_ = false;
   std::size_t answers_expected_ = 0;
+  bool close_on_event_ = false;
+  // A late answer that the next call discards before it sends.
+  std::vector<std::uint8_t> carry_;
 };
 
 }  // namespace kestova::soak

@@ -23,6 +23,11 @@ const char* FaultName(FaultKind kind) {
     case FaultKind::EndCode: return "end_code";
     case FaultKind::Trickle: return "trickle";
     case FaultKind::WrongLength: return "wrong_length";
+    case FaultKind::Echo: return "echo";
+    case FaultKind::LateAfterWindow: return "late_after_window";
+    case FaultKind::BrokenFrame: return "broken_frame";
+    case FaultKind::Held: return "held";
+    case FaultKind::HandlerCloses: return "handler_closes";
   }
   return "?";
 }
@@ -53,6 +58,7 @@ InjectedFault RandomFault(std::mt19937_64& random, const FaultRates& rates) {
   if (fault.kind == FaultKind::WrongLength) fault.no_end_code = std::uniform_int_distribution<int>(0, 3)(random) == 0;
   // The cut point is chosen once the answer's length is known: a fraction here.
   if (fault.kind == FaultKind::Cut) fault.cut_keep = std::uniform_int_distribution<std::size_t>(0, 1000)(random);
+  fault.fraction = std::uniform_real_distribution<double>(0.0, 1.0)(random);
   return fault;
 }
 
@@ -103,7 +109,7 @@ std::vector<std::string> AnswerRecord(const Operation& op, const std::string& me
   std::string first = message + "DeviceCode = " + code + request_text;
   const std::size_t length = 19 + first.size();
   if (length % 14 != 0) first.append(14 - length % 14, ' ');
-  return {first, "InBuffer = " + HexOf(exchange.delivered)};
+  return {first, "InBuffer = " + HexOf(exchange.carried) + HexOf(exchange.delivered)};
 }
 
 }  // namespace
@@ -113,6 +119,7 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
   Expectation e;
   const auto timeout = [&](bool hint) {
     e.timed_out = true;
+    e.unsettled = true;
     e.result = 1;
     if (!op.is_read()) {
       e.event = "TimeOut";
@@ -124,10 +131,19 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
     e.log_lines = {op.timeout_text() + HexOf(exchange.request_wire)};
   };
 
+  if (!exchange.sent) {
+    timeout(false);
+    e.nothing_sent = true;
+    e.log_lines = {op.timeout_text()};
+    return e;
+  }
   switch (fault.kind) {
     case FaultKind::LateInDrain:
     case FaultKind::LateDropped:
+    case FaultKind::LateAfterWindow:
     case FaultKind::NoAnswer:
+    case FaultKind::HandlerCloses:
+    case FaultKind::Held:  // the soak injects it as such only when it outlasts the budget
       timeout(false);
       return e;
     case FaultKind::Cut: {
@@ -139,6 +155,7 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
     case FaultKind::BadSum:
       if (sum_check) {
         e.result = 1;
+        e.unsettled = true;
         e.event = "SumCheck Error";
         e.log_lines = AnswerRecord(op, op.record_name() + " SumCheck Error", exchange);
         return e;
@@ -149,6 +166,7 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
       // of the wrong length is refused.
       if (fault.no_end_code || exchange.station_end_code == 0) {
         e.result = 1;
+        e.unsettled = true;
         e.event = "Answer Length Error";
         e.log_lines = AnswerRecord(op, op.record_name() + " Answer Length Error", exchange);
         return e;

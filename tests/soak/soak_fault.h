@@ -14,7 +14,7 @@ namespace kestova::soak {
 
 enum class FaultKind {
   None,
-  LateInDrain,   // answer after the time-out, inside the next call's drain window
+  LateInDrain,   // answer up to 80 ms after the time-out, seen by the next call before it sends
   LateDropped,   // answer after the time-out that the station drops for the next request
   NoAnswer,
   Cut,
@@ -24,9 +24,15 @@ enum class FaultKind {
   Twice,
   EndCode,
   Trickle,
-  WrongLength,   // a well-formed frame of the wrong length (in-memory port only)
+  WrongLength,      // a well-formed frame of the wrong length (in-memory port only)
+  Echo,             // the request's own bytes before the answer
+  LateAfterWindow,  // answer 0.15 to 0.45 s after the time-out: past a 0.1 s quiet window
+  BrokenFrame,      // a frame broken off mid-data, holding 10 10 02 and a false answer
+  Held,             // flow control holds the request, up to twice the call's budget
+                    // (in-memory port only)
+  HandlerCloses,    // no answer, and the MelsecOut handler closes the port
 };
-inline constexpr int kFaultKindCount = 12;
+inline constexpr int kFaultKindCount = 17;
 const char* FaultName(FaultKind kind);
 
 struct InjectedFault {
@@ -35,6 +41,7 @@ struct InjectedFault {
   std::vector<std::uint8_t> noise;     // NoiseBefore / NoiseAfter
   std::uint16_t end_code = 0;          // EndCode
   bool no_end_code = false;            // WrongLength: a frame too short to hold an end code
+  double fraction = 0.0;               // Held: of twice the budget; Late*: of the window
 };
 
 // Each fault kind fires with its own probability (percent) per call.
@@ -53,14 +60,21 @@ struct Expectation {
   // The log lines after their 19-character timestamp (the first line's only).
   std::vector<std::string> log_lines;
   bool timed_out = false;
+  // The call ended without an answer it accepted: the next one waits for a quiet line.
+  bool unsettled = false;
+  // Timed out before sending: the record's request text is not known to the soak.
+  bool nothing_sent = false;
 };
 
-// What the line carried for the call, as the station saw it.
+// What the line carried for the call, as the station saw it, with what an earlier call's
+// late answer left for it.
 struct Exchange {
   std::vector<std::uint8_t> request_wire;  // the control's frame
   std::uint16_t station_end_code = 0;       // what the answer carried (forced or real)
   std::vector<std::uint8_t> answer_frame;   // the encoded answer frame, before cut and noise
   std::vector<std::uint8_t> delivered;      // every byte put on the line for this call
+  std::vector<std::uint8_t> carried;        // an earlier call's late answer, discarded first
+  bool sent = true;                          // false: timed out waiting for a quiet line
 };
 
 // The outcome the control must give, from the operation, the fault and what was sent.

@@ -48,13 +48,23 @@ void MemoryPort::RequireOpen() const {
 void MemoryPort::Output(std::span<const std::uint8_t> bytes) {
   RequireOpen();
   outputs_.emplace_back(bytes.begin(), bytes.end());
-  if (responder_) responder_(*this, outputs_.back());
+  leaving_ = true;
+  if (transmit_time_ <= std::chrono::nanoseconds(0)) Drain({});
+}
+
+void MemoryPort::DiscardOutput() {
+  RequireOpen();
+  if (leaving_) discarded_outputs_++;
+  leaving_ = false;
 }
 
 void MemoryPort::MoveDueArrivals() {
   const MonotonicTime now = host_.MonotonicNow();
+  const bool xon_xoff = handshaking_ == 1 || handshaking_ == 3;
   while (!arrivals_.empty() && arrivals_.front().due <= now) {
-    buffer_.insert(buffer_.end(), arrivals_.front().bytes.begin(), arrivals_.front().bytes.end());
+    for (std::uint8_t b : arrivals_.front().bytes) {
+      if (!xon_xoff || (b != 0x11 && b != 0x13)) buffer_.push_back(b);
+    }
     arrivals_.pop_front();
   }
 }
@@ -67,6 +77,11 @@ std::int32_t MemoryPort::InBufferCount() {
 
 std::vector<std::uint8_t> MemoryPort::Input() {
   RequireOpen();
+  if (fail_input_ && fail_input_->second-- == 0) {
+    const int error = fail_input_->first;
+    fail_input_.reset();
+    throw AutomationError(static_cast<ErrorNumber>(error));
+  }
   MoveDueArrivals();
   std::size_t take = buffer_.size();
   if (input_len_ > 0) take = std::min<std::size_t>(take, static_cast<std::size_t>(input_len_));
@@ -92,8 +107,15 @@ bool MemoryPort::WaitForInput(std::chrono::nanoseconds max_wait) {
 
 bool MemoryPort::Drain(std::chrono::nanoseconds max_wait) {
   RequireOpen();
-  host_.Advance(std::min(transmit_time_, max_wait));
-  return transmit_time_ <= max_wait;
+  if (!leaving_) return true;
+  if (transmit_time_ > max_wait) {
+    host_.Advance(std::max(max_wait, std::chrono::nanoseconds(0)));
+    return false;
+  }
+  host_.Advance(transmit_time_);
+  leaving_ = false;
+  if (responder_) responder_(*this, outputs_.back());
+  return true;
 }
 
 }  // namespace kestova::testing

@@ -1,7 +1,9 @@
 #pragma once
 // An in-memory serial port for tests. It records every Output, lets a test script what
 // arrives and when (relative to the test host's monotonic clock), and its waits move that
-// clock instead of sleeping. A responder can answer each frame as it is sent.
+// clock instead of sleeping. A responder can answer each frame once it has left the port.
+// With XON/XOFF handshaking (1 or 3) it swallows arriving 0x11 and 0x13 bytes, as a
+// driver does.
 
 #include <chrono>
 #include <deque>
@@ -23,11 +25,14 @@ class MemoryPort : public SerialPort {
   // Bytes that arrive `after` from now on the test clock.
   void Deliver(std::vector<std::uint8_t> bytes, std::chrono::nanoseconds after = {});
   void SetResponder(Responder responder) { responder_ = std::move(responder); }
-  // How long Drain takes (the frame's transmission), moved on the test clock; longer
+  // How long the line takes to accept a frame (flow control held, a slow line), moved on
+  // the test clock by Drain; the responder sees the frame only once it has left. Longer
   // than Drain's budget is a stalled line.
   void SetTransmitTime(std::chrono::nanoseconds time) { transmit_time_ = time; }
   // The next wait raises Device I/O error (57), as a vanished device does.
   void HangUp() { hung_up_ = true; }
+  // The Input after the next `after_inputs` ones raises this error, once.
+  void FailInput(int error_number, int after_inputs = 0) { fail_input_ = {error_number, after_inputs}; }
   // The next SetPortOpen(true) raises this error.
   void FailNextOpen(int error_number) { fail_open_ = error_number; }
 
@@ -48,7 +53,7 @@ class MemoryPort : public SerialPort {
   std::vector<std::uint8_t> Input() override;
   bool WaitForInput(std::chrono::nanoseconds max_wait) override;
   bool Drain(std::chrono::nanoseconds max_wait) override;
-  void DiscardOutput() override { discarded_outputs_++; }
+  void DiscardOutput() override;
   int discarded_outputs() const { return discarded_outputs_; }
 
  private:
@@ -64,10 +69,12 @@ class MemoryPort : public SerialPort {
   std::deque<Arrival> arrivals_;  // in due order
   std::vector<std::uint8_t> buffer_;
   std::vector<std::vector<std::uint8_t>> outputs_;
+  bool leaving_ = false;  // the last output has not left yet
   std::chrono::nanoseconds transmit_time_{};
   bool hung_up_ = false;
   int discarded_outputs_ = 0;
   std::optional<int> fail_open_;
+  std::optional<std::pair<int, int>> fail_input_;  // error, Inputs to let through first
 
   std::int16_t comm_port_ = 1;
   std::string settings_ = "9600,n,8,1";

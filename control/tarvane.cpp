@@ -1,19 +1,8 @@
 #include "control/tarvane.h"
 
-#include <limits>
-
 #include "kestova/version.h"
-#include "link/automation_error.h"
 
 namespace kestova {
-namespace {
-
-// SB and SW getters have no guard of their own: every index goes to the array test.
-constexpr std::int32_t kNoGuard = std::numeric_limits<std::int32_t>::max();
-constexpr std::int32_t kSpecialLimit = 2047;
-constexpr std::int32_t kRelayLimit = 8191;
-
-}  // namespace
 
 Tarvane::Tarvane(Host& host, std::unique_ptr<SerialPort> port)
     : host_(host), port_(std::move(port)) {}
@@ -130,41 +119,21 @@ void Tarvane::SetPortOpen(bool value) {
 
 // ---- device image getters -----------------------------------------------------------------
 
-bool Tarvane::PLCX(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::X, index, limits_.x); }
-bool Tarvane::PLCY(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::Y, index, limits_.y); }
-bool Tarvane::PLCM(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::M, index, limits_.m); }
-bool Tarvane::PLCB(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::B, index, limits_.b); }
-std::int16_t Tarvane::PLCD(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::D, index, limits_.d); }
-std::int16_t Tarvane::PLCW(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::W, index, limits_.w); }
-// Every ZR element is inside the 64000 guard; past it the 32-bit index meets the array's
-// own bounds test, like SB and SW.
-std::int16_t Tarvane::PLCZR(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::ZR, index, kNoGuard); }
-bool Tarvane::PLCSM(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::SM, index, kSpecialLimit); }
-std::int16_t Tarvane::PLCSD(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::SD, index, kSpecialLimit); }
-bool Tarvane::PLCSB(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::SB, index, kNoGuard); }
-std::int16_t Tarvane::PLCSW(std::int32_t index) const { return image_.GuardedWord(DeviceFamily::SW, index, kNoGuard); }
-bool Tarvane::PLCL(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::L, index, kRelayLimit); }
-bool Tarvane::PLCF(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::F, index, kRelayLimit); }
-bool Tarvane::PLCS(std::int32_t index) const { return image_.GuardedBit(DeviceFamily::S, index, kRelayLimit); }
+bool Tarvane::PLCX(std::int32_t index) const { return image_.Bit(DeviceFamily::X, index); }
+bool Tarvane::PLCY(std::int32_t index) const { return image_.Bit(DeviceFamily::Y, index); }
+bool Tarvane::PLCM(std::int32_t index) const { return image_.Bit(DeviceFamily::M, index); }
+bool Tarvane::PLCB(std::int32_t index) const { return image_.Bit(DeviceFamily::B, index); }
+std::int16_t Tarvane::PLCD(std::int32_t index) const { return image_.Word(DeviceFamily::D, index); }
+std::int16_t Tarvane::PLCW(std::int32_t index) const { return image_.Word(DeviceFamily::W, index); }
+std::int16_t Tarvane::PLCZR(std::int32_t index) const { return image_.Word(DeviceFamily::ZR, index); }
+bool Tarvane::PLCSM(std::int32_t index) const { return image_.Bit(DeviceFamily::SM, index); }
+std::int16_t Tarvane::PLCSD(std::int32_t index) const { return image_.Word(DeviceFamily::SD, index); }
+bool Tarvane::PLCSB(std::int32_t index) const { return image_.Bit(DeviceFamily::SB, index); }
+std::int16_t Tarvane::PLCSW(std::int32_t index) const { return image_.Word(DeviceFamily::SW, index); }
+bool Tarvane::PLCL(std::int32_t index) const { return image_.Bit(DeviceFamily::L, index); }
+bool Tarvane::PLCF(std::int32_t index) const { return image_.Bit(DeviceFamily::F, index); }
+bool Tarvane::PLCS(std::int32_t index) const { return image_.Bit(DeviceFamily::S, index); }
 
-int Tarvane::Image(DeviceFamily family, std::int32_t index) const {
-  switch (family) {
-    case DeviceFamily::X: return PLCX(index) ? 1 : 0;
-    case DeviceFamily::Y: return PLCY(index) ? 1 : 0;
-    case DeviceFamily::M: return PLCM(index) ? 1 : 0;
-    case DeviceFamily::B: return PLCB(index) ? 1 : 0;
-    case DeviceFamily::SM: return PLCSM(index) ? 1 : 0;
-    case DeviceFamily::SB: return PLCSB(index) ? 1 : 0;
-    case DeviceFamily::L: return PLCL(index) ? 1 : 0;
-    case DeviceFamily::F: return PLCF(index) ? 1 : 0;
-    case DeviceFamily::S: return PLCS(index) ? 1 : 0;
-    case DeviceFamily::D: return PLCD(index);
-    case DeviceFamily::W: return PLCW(index);
-    case DeviceFamily::ZR: return PLCZR(index);
-    case DeviceFamily::SD: return PLCSD(index);
-    case DeviceFamily::SW: return PLCSW(index);
-  }
-  throw AutomationError(ErrorNumber::InvalidCall);
-}
+int Tarvane::Image(DeviceFamily family, std::int32_t index) const { return image_.Value(family, index); }
 
 }  // namespace kestova

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 
+#include "control/device_family.h"
 #include "control/device_image.h"
 #include "control/host.h"
 #include "control/property_bag.h"
@@ -27,17 +28,6 @@ namespace kestova {
 enum MELSECPLCType : std::int32_t {
   Q_Fundmental = 0,
   Q_HighPerformance = 1,
-};
-
-// The fixed per-family address limits, set once at creation.
-struct AddressLimits {
-  std::int16_t m = 20000;
-  std::int16_t x = 8191;
-  std::int16_t y = 8191;
-  std::int16_t d = 20000;
-  std::int16_t b = 12287;
-  std::int16_t w = 20000;
-  std::int32_t zr = 64000;
 };
 
 // WriteBlock's data: the shape of a one-dimensional safe array of Integer. Element k of
@@ -57,8 +47,8 @@ inline constexpr std::int32_t kExtentHeightTwips = 850;
 
 class Tarvane {
  public:
-  // Initialize: sets the address limits; every value held in the control is zero/False
-  // until InitProperties or ReadProperties. The port is closed.
+  // Initialize: every value held in the control is zero/False until InitProperties or
+  // ReadProperties. The port is closed.
   Tarvane(Host& host, std::unique_ptr<SerialPort> port);
   ~Tarvane();
   Tarvane(const Tarvane&) = delete;
@@ -102,8 +92,6 @@ class Tarvane {
   void SetSumCheck(bool value);
   bool PortOpen() const;
   void SetPortOpen(bool value);
-
-  const AddressLimits& limits() const { return limits_; }
 
   // ---- device image getters (index is 32-bit in C++; the COM face passes 16 bits) -----
   bool PLCX(std::int32_t index) const;
@@ -180,14 +168,6 @@ class Tarvane {
 
   std::int16_t ReadWord(DeviceFamily family, std::int32_t start_address,
                         std::int16_t read_points);
-  std::int16_t WriteSingleWord(std::int16_t device_code, std::int32_t address,
-                               std::int16_t value);
-  // The address test every set/reset method makes, then WriteSingleBit.
-  std::int16_t CheckedBitWrite(std::int32_t limit, const char* over_limit_message,
-                               std::int16_t device_code, std::int32_t address,
-                               std::int16_t value);
-  std::int16_t WriteSingleBit(std::int16_t device_code, std::int32_t address,
-                              std::int16_t value);
   Variant RemoteOperation(std::int16_t command, std::int16_t mode);
 
   void Raise(const std::string& text);
@@ -195,7 +175,6 @@ class Tarvane {
 
   Host& host_;
   std::unique_ptr<SerialPort> port_;
-  AddressLimits limits_;
   DeviceImage image_;
 
   bool enabled_ = false;

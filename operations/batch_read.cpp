@@ -11,53 +11,6 @@
 namespace kestova {
 namespace {
 
-struct ReadFamily {
-  std::uint8_t device_code;
-  const char* address_message;
-};
-
-ReadFamily DescribeRead(DeviceFamily family) {
-  switch (family) {
-    case DeviceFamily::X: return {0x9C, "XAddress Invalid"};
-    case DeviceFamily::Y: return {0x9D, "YAddress Invalid"};
-    case DeviceFamily::M: return {0x90, "M Address Invalid"};
-    case DeviceFamily::B: return {0xA0, "B Address Invalid"};
-    case DeviceFamily::SB: return {0xA1, "SB Address Invalid"};
-    case DeviceFamily::SM: return {0x91, "SM Address Invalid"};
-    case DeviceFamily::L: return {0x92, "L Address Invalid"};
-    case DeviceFamily::F: return {0x93, "F Address Invalid"};
-    case DeviceFamily::S: return {0x98, "S Address Invalid"};
-    case DeviceFamily::D: return {0xA8, "D Address Invalid"};
-    case DeviceFamily::SD: return {0xA9, "D Address Invalid"};  // SD reports with the D text
-    case DeviceFamily::W: return {0xB4, "W Address Invalid"};
-    case DeviceFamily::SW: return {0xB5, "SW Address Invalid"};
-    case DeviceFamily::ZR: return {0xB0, "ZR Address Invalid"};
-  }
-  return {0, ""};
-}
-
-std::int32_t ReadLimit(DeviceFamily family, const AddressLimits& limits) {
-  switch (family) {
-    case DeviceFamily::X: return limits.x;
-    case DeviceFamily::Y: return limits.y;
-    case DeviceFamily::M: return limits.m;
-    case DeviceFamily::B: return limits.b;
-    case DeviceFamily::D: return limits.d;
-    case DeviceFamily::W: return limits.w;
-    case DeviceFamily::ZR: return limits.zr;
-    case DeviceFamily::SB:
-    case DeviceFamily::SM:
-    case DeviceFamily::SD:
-    case DeviceFamily::SW:
-      return 2047;
-    case DeviceFamily::L:
-    case DeviceFamily::F:
-    case DeviceFamily::S:
-      return 8191;
-  }
-  return -1;
-}
-
 constexpr std::int16_t kMaxReadPoints = 480;
 constexpr int kBitsPerWord = 16;
 
@@ -65,7 +18,8 @@ constexpr int kBitsPerWord = 16;
 
 std::int16_t Tarvane::Read(DeviceFamily family, std::int32_t start_address,
                            std::int16_t read_points) {
-  const bool bits = IsBitFamily(family);
+  const DeviceFamilyFacts& facts = FactsOf(family);
+  const bool bits = facts.bits;
   // Points x 16 is an Integer product: outside -2048..2047 it overflows.
   if (bits && (read_points < -2048 || read_points > 2047)) {
     throw AutomationError(ErrorNumber::Overflow);
@@ -77,9 +31,8 @@ std::int16_t Tarvane::Read(DeviceFamily family, std::int32_t start_address,
   }
 
   // The read may end on the family's last device itself.
-  const std::int32_t limit = ReadLimit(family, limits_);
-  if (!(start_address >= 0 && start_address <= limit && end - 1 <= limit)) {
-    Raise(DescribeRead(family).address_message);
+  if (!(start_address >= 0 && start_address <= facts.limit && end - 1 <= facts.limit)) {
+    Raise(facts.read_refused);
     return 1;
   }
   if (read_points < 1 || read_points > kMaxReadPoints) {
@@ -91,7 +44,7 @@ std::int16_t Tarvane::Read(DeviceFamily family, std::int32_t start_address,
 
 std::int16_t Tarvane::ReadWord(DeviceFamily family, std::int32_t start_address,
                                std::int16_t read_points) {
-  const std::uint8_t code = DescribeRead(family).device_code;
+  const std::uint8_t code = FactsOf(family).device_code;
   ExchangePlan plan;
   plan.operation = "ReadWord";
   plan.timeout_log_text = "ReadWord Time Out " + HexNumber(code);

@@ -16,12 +16,6 @@ namespace {
 
 constexpr std::int16_t kMaxWritePoints = 480;
 
-struct BlockFamily {
-  std::uint8_t device_code;
-  std::int32_t limit;
-  const char* over_limit_message;
-};
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The head device number: blanks, an optional sign, decimal digits, blanks — nothing
@@ -48,6 +42,19 @@ std::optional<std::int32_t> ParseHeadNumber(std::string_view text) {
   if (negative) value = -value;
   if (overflow || value < INT32_MIN || value > INT32_MAX) throw AutomationError(ErrorNumber::Overflow);
   return static_cast<std::int32_t>(value);
+}
+
+// The family a prefix names when it takes the block write: "D", "w", "zR" ...
+const DeviceFamilyFacts* BlockFamily(std::string_view prefix) {
+  for (const DeviceFamilyFacts& facts : AllDeviceFamilies()) {
+    if (facts.block_write_refused == nullptr || facts.name.size() != prefix.size()) continue;
+    bool same = true;
+    for (std::size_t k = 0; k < prefix.size(); ++k) {
+      same = same && std::toupper(static_cast<unsigned char>(prefix[k])) == facts.name[k];
+    }
+    if (same) return &facts;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -78,20 +85,14 @@ std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
     return 1;
   }
 
-  BlockFamily family{};
-  if (zr_prefix) {
-    family = {0xB0, limits_.zr, "ZR Address over limit, 0 - 64000"};
-  } else if (prefix == "D" || prefix == "d") {
-    family = {0xA8, limits_.d, "D Address over limit 0 - 20000"};
-  } else if (prefix == "W" || prefix == "w") {
-    family = {0xB4, limits_.w, "W Address over limit 0 - 20000"};
-  } else {
+  const DeviceFamilyFacts* family = BlockFamily(prefix);
+  if (family == nullptr) {
     Raise("Device Invalid, Should start with D, W or  ZR");
     return 1;
   }
   // The block may end on the family's last device itself.
-  if (static_cast<std::int64_t>(*head) + points - 1 > family.limit) {
-    Raise(family.over_limit_message);
+  if (static_cast<std::int64_t>(*head) + points - 1 > family->limit) {
+    Raise(family->block_write_refused);
     return 1;
   }
 
@@ -101,7 +102,7 @@ std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
   plan.build_request = [&] {
     const auto number = DeviceNumberBytes(*head);
     Request request{0x0000, 0x1401, 0x0000,
-                    {number[0], number[1], number[2], family.device_code,
+                    {number[0], number[1], number[2], family->device_code,
                      static_cast<std::uint8_t>(points & 0xFF), static_cast<std::uint8_t>(points >> 8)}};
     request.data.reserve(request.data.size() + 2 * static_cast<std::size_t>(points));
     for (std::int64_t k = 0; k < points; ++k) {

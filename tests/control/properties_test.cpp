@@ -11,17 +11,13 @@ namespace {
 
 using PropertiesTest = testing::ControlFixture;
 
-TEST_F(PropertiesTest, CreationHoldsOnlyTheLimits) {
+TEST_F(PropertiesTest, CreationHoldsZerosAndAClosedPort) {
   EXPECT_FALSE(control_->Enabled());
   EXPECT_EQ(control_->Timeout(), 0);
   EXPECT_EQ(control_->PCNumber(), 0);
   EXPECT_EQ(control_->RqstDestMdIO(), 0);
   EXPECT_FALSE(control_->SumCheck());
   EXPECT_FALSE(control_->PortOpen());
-  EXPECT_EQ(control_->limits().m, 20000);
-  EXPECT_EQ(control_->limits().x, 8191);
-  EXPECT_EQ(control_->limits().b, 12287);
-  EXPECT_EQ(control_->limits().zr, 64000);
 }
 
 TEST_F(PropertiesTest, InitPropertiesSetsTheDefaultsSilently) {

@@ -17,7 +17,7 @@
 #include "cli/reporter.h"
 #include "cli/usage_error.h"
 #include "control/plain_host.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "link/automation_error.h"
 
 #ifndef _WIN32

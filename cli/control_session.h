@@ -9,7 +9,7 @@
 #include "cli/commands.h"
 #include "cli/reporter.h"
 #include "control/plain_host.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 
 namespace kestova::cli {
 

@@ -1,17 +1,15 @@
-// WriteBlock: 1 to 480 words to D, W or ZR in one batch write (0x1401, word units),
-// from a device text such as "D100" and an array of Integer.
+#include "operations/block_write.h"
 
 #include <cctype>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "control/tarvane.h"
+#include "control/device_family.h"
 #include "link/automation_error.h"
 #include "link/frame.h"
-#include "link/exchange.h"
 
-namespace kestova {
+namespace kestova::operations {
 namespace {
 
 constexpr std::int16_t kMaxWritePoints = 480;
@@ -59,10 +57,10 @@ const DeviceFamilyFacts* BlockFamily(std::string_view prefix) {
 
 }  // namespace
 
-std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
-                                 const IntegerArray& data) {
+std::int16_t WriteBlock(OperationContext& context, const std::string& device, std::int16_t points,
+                        const IntegerArray& data) {
   if (points < 1 || points > kMaxWritePoints) {
-    Raise("Write Points should be from 1 to 480");
+    context.Raise("Write Points should be from 1 to 480");
     return 1;
   }
   // Only the upper bound counts here; a missing element below the lower bound shows
@@ -71,28 +69,29 @@ std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
   const std::int64_t upper = static_cast<std::int64_t>(data.lower_bound) +
                              static_cast<std::int64_t>(data.elements.size()) - 1;
   if (upper + 1 < points) {
-    Raise("Dimension of data array less then the write points when writing block");
+    context.Raise("Dimension of data array less then the write points when writing block");
     return 1;
   }
 
+  // The prefix is ZR in any letter case, else the first character; the number is tested
+  // before the prefix, so "X12" gets the prefix text but "Xab" the numeric one.
   if (device.empty()) throw AutomationError(ErrorNumber::InvalidCall);
   const bool zr_prefix = device.size() >= 2 && std::toupper(static_cast<unsigned char>(device[0])) == 'Z' &&
                          std::toupper(static_cast<unsigned char>(device[1])) == 'R';
   const std::string_view prefix(device.data(), zr_prefix ? 2 : 1);
   const std::optional<std::int32_t> head = ParseHeadNumber(std::string_view(device).substr(prefix.size()));
   if (!head) {
-    Raise("Device Invalid, What follows D, W or  ZR should be a numeric");
+    context.Raise("Device Invalid, What follows D, W or  ZR should be a numeric");
     return 1;
   }
-
   const DeviceFamilyFacts* family = BlockFamily(prefix);
   if (family == nullptr) {
-    Raise("Device Invalid, Should start with D, W or  ZR");
+    context.Raise("Device Invalid, Should start with D, W or  ZR");
     return 1;
   }
   // The block may end on the family's last device itself.
   if (static_cast<std::int64_t>(*head) + points - 1 > family->limit) {
-    Raise(family->block_write_refused);
+    context.Raise(family->block_write_refused);
     return 1;
   }
 
@@ -113,7 +112,7 @@ std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
     }
     return request;
   };
-  return Exchange(plan);
+  return context.Exchange(plan);
 }
 
-}  // namespace kestova
+}  // namespace kestova::operations

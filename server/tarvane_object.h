@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "server/com_host.h"
 #include "server/com_ptr.h"
 #include "server/connection_point.h"

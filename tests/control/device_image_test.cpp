@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "support/raised.h"
 #include "support/memory_port.h"
 

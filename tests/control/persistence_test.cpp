@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "link/automation_error.h"
 #include "support/control_fixture.h"
 

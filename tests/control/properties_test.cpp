@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "link/automation_error.h"
 #include "support/control_fixture.h"
 

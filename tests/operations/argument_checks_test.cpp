@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "support/raised.h"
 #include "support/bytes.h"
 #include "support/control_fixture.h"

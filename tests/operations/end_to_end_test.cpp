@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "control/plain_host.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "link/comm_log.h"
 #include "link/platform_port.h"
 #include "sim/virtual_plc.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <random>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "sim/station.h"
 #include "soak_checks.h"
 #include "soak_fault.h"

@@ -4,13 +4,13 @@
 #include "sim/fault_scheduler.h"
 #include "sim/line_timing.h"
 #include "sim/output_schedule.h"
-#include "tests/sim/hex.h"
+#include "support/bytes.h"
 
 namespace kestova::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ToHex;
+using testing::Spaced;
 
 TEST(FaultScheduler, CountedFaultsUseThemselvesUp) {
   FaultScheduler scheduler;
@@ -71,7 +71,7 @@ TEST(ShapeAnswer, LaysOutNoiseCutAndRepeat) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(ToHex(ShapeAnswer(ack, row.plan, false)), row.expected);
+    EXPECT_EQ(Spaced(ShapeAnswer(ack, row.plan, false)), row.expected);
   }
 }
 

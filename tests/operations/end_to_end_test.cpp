@@ -165,6 +165,11 @@ TEST_P(EndToEnd, EverySetAndResetSwitchesThePlcsBit) {
       EXPECT_EQ(plc_.memory().Bit(f, row.address), f == row.family ? row.on : !row.on) << sim::FamilyName(f);
     }
   }
+  // The worked example, with 0x0013 in the byte-count field.
+  EXPECT_EQ(control_->ResetM(0), 0);
+  EXPECT_EQ(testing::Spaced(plc_.requests().back().raw),
+            std::string("10 02 13 00 F8 00 00 FF FF 03 00 00 02 14 01 00 01 00 00 00 90 00 10 03") +
+                (GetParam() ? " 42 34" : ""));
 }
 
 TEST_P(EndToEnd, BlockWrites) {

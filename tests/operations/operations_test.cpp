@@ -125,35 +125,41 @@ TEST_F(ArgumentChecks, ReadMHandsItsResultInAVariant) {
 // one overflows when its bytes are formed.
 TEST_F(ArgumentChecks, EveryWordWriteSetAndResetChecksItsLimit) {
   using F = DeviceFamily;
+  enum Kind { kWrite, kSet, kReset };
   struct Row {
     const char* name;
-    std::function<int(std::int32_t)> call;
+    Kind kind;
+    F family;
     std::int32_t limit;
     const char* message;
   } rows[] = {
-      {"WriteD", [&](std::int32_t a) { return int(control_->WriteWord(F::D, a, 5)); }, 20000, "D Address OverLimit"},
-      {"WriteW", [&](std::int32_t a) { return int(control_->WriteWord(F::W, a, 5)); }, 20000, "W Address OverLimit"},
-      {"WriteZR", [&](std::int32_t a) { return int(control_->WriteWord(F::ZR, a, 5)); }, 64000, "ZR Address OverLimit"},
-      {"SetM", [&](std::int32_t a) { return int(control_->SwitchBit(F::M, a, true)); }, 20000, "M Address OverLimit"},
-      {"SetY", [&](std::int32_t a) { return int(control_->SwitchBit(F::Y, a, true)); }, 8191, " Y Address OverLimit"},
-      {"SetB", [&](std::int32_t a) { return int(control_->SwitchBit(F::B, a, true)); }, 12287, "B Address OverLimit"},
-      {"SetL", [&](std::int32_t a) { return int(control_->SwitchBit(F::L, a, true)); }, 8191, "L Address OverLimit, max 8191"},
-      {"SetF", [&](std::int32_t a) { return int(control_->SwitchBit(F::F, a, true)); }, 8191, "F Address OverLimit, max 8191"},
-      {"SetS", [&](std::int32_t a) { return int(control_->SwitchBit(F::S, a, true)); }, 8191, "S Address OverLimit, max 8191"},
-      {"ResetY", [&](std::int32_t a) { return int(control_->SwitchBit(F::Y, a, false)); }, 8191, "Y Address OverLimit"},
-      {"ResetM", [&](std::int32_t a) { return int(control_->SwitchBit(F::M, a, false)); }, 20000, "M Address OverLimit"},
-      {"ResetB", [&](std::int32_t a) { return int(control_->SwitchBit(F::B, a, false)); }, 12287, "B Address OverLimit"},
-      {"ResetL", [&](std::int32_t a) { return int(control_->SwitchBit(F::L, a, false)); }, 8191, "L Address OverLimit, max 8191"},
-      {"ResetF", [&](std::int32_t a) { return int(control_->SwitchBit(F::F, a, false)); }, 8191, "F Address OverLimit, max 8191"},
-      {"ResetS", [&](std::int32_t a) { return int(control_->SwitchBit(F::S, a, false)); }, 8191, "S Address OverLimit, max 8191"},
+      {"WriteD", kWrite, F::D, 20000, "D Address OverLimit"},
+      {"WriteW", kWrite, F::W, 20000, "W Address OverLimit"},
+      {"WriteZR", kWrite, F::ZR, 64000, "ZR Address OverLimit"},
+      {"SetM", kSet, F::M, 20000, "M Address OverLimit"},
+      {"SetY", kSet, F::Y, 8191, " Y Address OverLimit"},
+      {"SetB", kSet, F::B, 12287, "B Address OverLimit"},
+      {"SetL", kSet, F::L, 8191, "L Address OverLimit, max 8191"},
+      {"SetF", kSet, F::F, 8191, "F Address OverLimit, max 8191"},
+      {"SetS", kSet, F::S, 8191, "S Address OverLimit, max 8191"},
+      {"ResetY", kReset, F::Y, 8191, "Y Address OverLimit"},
+      {"ResetM", kReset, F::M, 20000, "M Address OverLimit"},
+      {"ResetB", kReset, F::B, 12287, "B Address OverLimit"},
+      {"ResetL", kReset, F::L, 8191, "L Address OverLimit, max 8191"},
+      {"ResetF", kReset, F::F, 8191, "F Address OverLimit, max 8191"},
+      {"ResetS", kReset, F::S, 8191, "S Address OverLimit, max 8191"},
   };
-  for (const auto& row : rows) {
-    Call([&] { return row.call(row.limit); });
+  for (const Row& row : rows) {
+    const auto call = [&](std::int32_t address) {
+      return int(row.kind == kWrite ? control_->WriteWord(row.family, address, 5)
+                                    : control_->SwitchBit(row.family, address, row.kind == kSet));
+    };
+    Call([&] { return call(row.limit); });
     EXPECT_TRUE(Sent()) << row.name;
-    EXPECT_EQ(Call([&] { return row.call(row.limit + 1); }), 1) << row.name;
+    EXPECT_EQ(Call([&] { return call(row.limit + 1); }), 1) << row.name;
     EXPECT_FALSE(Sent()) << row.name;
     EXPECT_EQ(host_.events, std::vector<std::string>{row.message}) << row.name;
-    EXPECT_EQ(RaisedBy([&] { row.call(-1); }), ErrorNumber::Overflow) << row.name;
+    EXPECT_EQ(RaisedBy([&] { call(-1); }), ErrorNumber::Overflow) << row.name;
     EXPECT_FALSE(Sent()) << row.name;
   }
 }

@@ -56,51 +56,38 @@ TEST_P(EndToEnd, ReadDSendsTheWorkedExampleAndStoresBothWords) {
   for (int i = 0; i < 10; ++i) EXPECT_EQ(control_->PLCZR(40000 + i), 0x1010 + i);
 }
 
+struct ReadRow {
+  Family family;
+  std::int32_t start;
+  std::function<int(Tarvane&, std::int32_t)> read;  // one word from start
+  std::function<int(const Tarvane&, std::int32_t)> get;
+
+  // The row of a read method and its getter.
+  template <auto Read, auto Get>
+  static ReadRow Of(Family family, std::int32_t start) {
+    return {family, start,
+            [](Tarvane& t, std::int32_t s) { return int(VariantToInteger(Variant((t.*Read)(s, 1)))); },
+            [](const Tarvane& t, std::int32_t i) { return int((t.*Get)(i)); }};
+  }
+};
+
 // One word of each family, read through its own method and seen through its own getter:
 // bits 0, 2 and 15 of 0x8005 for a bit family (least significant first), 0xABCD for a
 // word family. Several start on the family's last word.
 TEST_P(EndToEnd, EveryReadFillsItsImage) {
-  using Read = std::function<int(Tarvane&, std::int32_t)>;
-  using Get = std::function<int(const Tarvane&, std::int32_t)>;
-  struct Row {
-    const char* name;
-    Family family;
-    std::int32_t start;
-    Read read;
-    Get get;
-  };
+  using T = Tarvane;
+  using Row = ReadRow;
   const Row rows[] = {
-      {"X", Family::X, 8176, [](Tarvane& t, std::int32_t s) { return int(t.ReadX(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCX(i)); }},
-      {"Y", Family::Y, 0x1F0, [](Tarvane& t, std::int32_t s) { return int(t.ReadY(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCY(i)); }},
-      {"M", Family::M, 16, [](Tarvane& t, std::int32_t s) { return int(VariantToInteger(t.ReadM(s, 1))); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCM(i)); }},
-      {"B", Family::B, 12272, [](Tarvane& t, std::int32_t s) { return int(t.ReadB(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCB(i)); }},
-      {"SB", Family::SB, 2032, [](Tarvane& t, std::int32_t s) { return int(t.ReadSB(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCSB(i)); }},
-      {"SM", Family::SM, 0, [](Tarvane& t, std::int32_t s) { return int(t.ReadSM(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCSM(i)); }},
-      {"L", Family::L, 32, [](Tarvane& t, std::int32_t s) { return int(t.ReadL(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCL(i)); }},
-      {"F", Family::F, 48, [](Tarvane& t, std::int32_t s) { return int(t.ReadF(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCF(i)); }},
-      {"S", Family::S, 8176, [](Tarvane& t, std::int32_t s) { return int(t.ReadS(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCS(i)); }},
-      {"D", Family::D, 20000, [](Tarvane& t, std::int32_t s) { return int(t.ReadD(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCD(i)); }},
-      {"SD", Family::SD, 5, [](Tarvane& t, std::int32_t s) { return int(t.ReadSD(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCSD(i)); }},
-      {"W", Family::W, 26, [](Tarvane& t, std::int32_t s) { return int(t.ReadW(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCW(i)); }},
-      {"SW", Family::SW, 2047, [](Tarvane& t, std::int32_t s) { return int(t.ReadSW(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCSW(i)); }},
-      {"ZR", Family::ZR, 64000, [](Tarvane& t, std::int32_t s) { return int(t.ReadZR(s, 1)); },
-       [](const Tarvane& t, std::int32_t i) { return int(t.PLCZR(i)); }},
+      Row::Of<&T::ReadX, &T::PLCX>(Family::X, 8176),       Row::Of<&T::ReadY, &T::PLCY>(Family::Y, 0x1F0),
+      Row::Of<&T::ReadM, &T::PLCM>(Family::M, 16),         Row::Of<&T::ReadB, &T::PLCB>(Family::B, 12272),
+      Row::Of<&T::ReadSB, &T::PLCSB>(Family::SB, 2032),    Row::Of<&T::ReadSM, &T::PLCSM>(Family::SM, 0),
+      Row::Of<&T::ReadL, &T::PLCL>(Family::L, 32),         Row::Of<&T::ReadF, &T::PLCF>(Family::F, 48),
+      Row::Of<&T::ReadS, &T::PLCS>(Family::S, 8176),       Row::Of<&T::ReadD, &T::PLCD>(Family::D, 20000),
+      Row::Of<&T::ReadSD, &T::PLCSD>(Family::SD, 5),       Row::Of<&T::ReadW, &T::PLCW>(Family::W, 26),
+      Row::Of<&T::ReadSW, &T::PLCSW>(Family::SW, 2047),    Row::Of<&T::ReadZR, &T::PLCZR>(Family::ZR, 64000),
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(sim::FamilyName(row.family));
     const bool bits = sim::IsBitFamily(row.family);
     plc_.memory().SetWord(row.family, row.start, bits ? 0x8005 : 0xABCD);
     EXPECT_EQ(row.read(*control_, row.start), 0);
@@ -132,24 +119,17 @@ TEST_P(EndToEnd, EveryWordWriteReachesThePlc) {
 TEST_P(EndToEnd, EverySetAndResetSwitchesThePlcsBit) {
   struct Row {
     const char* name;
-    std::function<int(Tarvane&, std::int32_t)> call;
+    std::int16_t (Tarvane::*call)(std::int32_t);
     Family family;
     std::int32_t address;
     bool on;
-  };
-  const Row rows[] = {
-      {"SetM", [](Tarvane& t, std::int32_t a) { return int(t.SetM(a)); }, Family::M, 16, true},
-      {"SetY", [](Tarvane& t, std::int32_t a) { return int(t.SetY(a)); }, Family::Y, 8191, true},
-      {"SetB", [](Tarvane& t, std::int32_t a) { return int(t.SetB(a)); }, Family::B, 12287, true},
-      {"SetL", [](Tarvane& t, std::int32_t a) { return int(t.SetL(a)); }, Family::L, 8191, true},
-      {"SetF", [](Tarvane& t, std::int32_t a) { return int(t.SetF(a)); }, Family::F, 4112, true},
-      {"SetS", [](Tarvane& t, std::int32_t a) { return int(t.SetS(a)); }, Family::S, 8191, true},
-      {"ResetY", [](Tarvane& t, std::int32_t a) { return int(t.ResetY(a)); }, Family::Y, 0x1F0, false},
-      {"ResetM", [](Tarvane& t, std::int32_t a) { return int(t.ResetM(a)); }, Family::M, 20000, false},
-      {"ResetB", [](Tarvane& t, std::int32_t a) { return int(t.ResetB(a)); }, Family::B, 16, false},
-      {"ResetL", [](Tarvane& t, std::int32_t a) { return int(t.ResetL(a)); }, Family::L, 5, false},
-      {"ResetF", [](Tarvane& t, std::int32_t a) { return int(t.ResetF(a)); }, Family::F, 8191, false},
-      {"ResetS", [](Tarvane& t, std::int32_t a) { return int(t.ResetS(a)); }, Family::S, 16, false},
+  } rows[] = {
+      {"SetM", &Tarvane::SetM, Family::M, 16, true},        {"SetY", &Tarvane::SetY, Family::Y, 8191, true},
+      {"SetB", &Tarvane::SetB, Family::B, 12287, true},     {"SetL", &Tarvane::SetL, Family::L, 8191, true},
+      {"SetF", &Tarvane::SetF, Family::F, 4112, true},      {"SetS", &Tarvane::SetS, Family::S, 8191, true},
+      {"ResetY", &Tarvane::ResetY, Family::Y, 0x1F0, false}, {"ResetM", &Tarvane::ResetM, Family::M, 20000, false},
+      {"ResetB", &Tarvane::ResetB, Family::B, 16, false},   {"ResetL", &Tarvane::ResetL, Family::L, 5, false},
+      {"ResetF", &Tarvane::ResetF, Family::F, 8191, false}, {"ResetS", &Tarvane::ResetS, Family::S, 16, false},
   };
   const Family bit_families[] = {Family::X,  Family::Y, Family::M, Family::B, Family::SM,
                                  Family::SB, Family::L, Family::F, Family::S};
@@ -159,7 +139,7 @@ TEST_P(EndToEnd, EverySetAndResetSwitchesThePlcsBit) {
     for (const Family f : bit_families) {
       if (row.address < sim::FamilySize(f)) plc_.memory().SetBit(f, row.address, !row.on);
     }
-    EXPECT_EQ(row.call(*control_, row.address), 0);
+    EXPECT_EQ(((*control_).*row.call)(row.address), 0);
     for (const Family f : bit_families) {
       if (row.address >= sim::FamilySize(f)) continue;
       EXPECT_EQ(plc_.memory().Bit(f, row.address), f == row.family ? row.on : !row.on) << sim::FamilyName(f);

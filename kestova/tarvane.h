@@ -101,7 +101,8 @@ class Tarvane {
   // ---- batch read (operations/batch_read.h) ------------------------------------------
   std::int16_t ReadX(std::int32_t start, std::int16_t points) { return Read(DeviceFamily::X, start, points); }
   std::int16_t ReadY(std::int32_t start, std::int16_t points) { return Read(DeviceFamily::Y, start, points); }
-  Variant ReadM(std::int32_t start, std::int16_t points) { return Read(DeviceFamily::M, start, points); }  // holds an Integer
+  // ReadM alone hands its result back inside a Variant (an Integer).
+  Variant ReadM(std::int32_t start, std::int16_t points) { return Read(DeviceFamily::M, start, points); }
   std::int16_t ReadB(std::int32_t start, std::int16_t points) { return Read(DeviceFamily::B, start, points); }
   std::int16_t ReadSB(std::int32_t start, std::int16_t points) { return Read(DeviceFamily::SB, start, points); }
   std::int16_t ReadSM(std::int32_t start, std::int16_t points) { return Read(DeviceFamily::SM, start, points); }

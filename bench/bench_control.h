@@ -10,7 +10,7 @@
 
 #include "bench/bench_transactions.h"
 #include "control/plain_host.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 
 namespace kestova::bench {
 

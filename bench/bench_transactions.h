@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "link/frame.h"
 
 namespace kestova::bench {

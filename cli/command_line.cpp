@@ -13,12 +13,11 @@
 #include "cli/control_session.h"
 #include "cli/device_notation.h"
 #include "cli/exit_status.h"
-#include "cli/family_operations.h"
 #include "cli/number_text.h"
 #include "cli/reporter.h"
 #include "cli/usage_error.h"
 #include "control/plain_host.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "link/automation_error.h"
 
 #ifndef _WIN32
@@ -201,7 +200,7 @@ ConnectionOptions Connection(const CommandLine& line) {
 
 DeviceAddress WordWritableDevice(const std::string& text, const char* command) {
   const DeviceAddress device = ParseDevice(text);
-  if (!IsWordWritable(device.family)) {
+  if (!TakesWordWrite(device.family)) {
     throw UsageError(std::string(command) + " takes a D, W or ZR device, not '" + text + "'");
   }
   return device;
@@ -209,7 +208,7 @@ DeviceAddress WordWritableDevice(const std::string& text, const char* command) {
 
 DeviceAddress BitWritableDevice(const std::string& text, const char* command) {
   const DeviceAddress device = ParseDevice(text);
-  if (!IsBitWritable(device.family)) {
+  if (!TakesBitWrite(device.family)) {
     throw UsageError(std::string(command) + " takes an M, Y, B, L, F or S device, not '" + text + "'");
   }
   return device;

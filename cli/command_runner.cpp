@@ -4,7 +4,6 @@
 #include <optional>
 #include <variant>
 
-#include "cli/family_operations.h"
 #include "cli/number_text.h"
 #include "cli/stop_signal.h"
 
@@ -35,7 +34,7 @@ ExitStatus CommandRunner::operator()(const ReadCommand& command) {
   Tarvane& control = session_.control();
   const std::int16_t result = control.Read(command.device.family, start, points);
   std::vector<int> values;
-  if (result == 0) values = ImageValues(control, command.device.family, start, points);
+  if (result == 0) values = session_.ImageValues(command.device.family, start, points);
   reporter_.Read(result, command.device, values);
   return ExitStatusFor(result);
 }
@@ -58,7 +57,7 @@ ExitStatus CommandRunner::operator()(const WriteBlockCommand& command) {
   // The control takes the head device as text with a decimal number whatever the family:
   // W1A (hexadecimal, as the PLC numbers W) goes to it as "W26".
   const std::string device_text =
-      std::string(FamilyName(command.device.family)) + std::to_string(command.device.number);
+      std::string(FactsOf(command.device.family).name) + std::to_string(command.device.number);
   const std::int16_t points = ToInteger(static_cast<std::int64_t>(command.values.size()));
   const std::int16_t result = session_.control().WriteBlock(
       device_text, points, IntegerArray::ZeroBased(command.values));
@@ -99,7 +98,7 @@ ExitStatus CommandRunner::operator()(const WatchCommand& command) {
     result = control.Read(command.device.family, start, points);
     ++reads;
     if (result != 0) break;
-    const std::vector<int> values = ImageValues(control, command.device.family, start, points);
+    const std::vector<int> values = session_.ImageValues(command.device.family, start, points);
     std::vector<Reporter::Change> changes;
     for (std::size_t k = 0; k < values.size(); ++k) {
       if (!last || (*last)[k] != values[k]) {

@@ -41,6 +41,15 @@ ControlSession::ControlSession(const ConnectionOptions& options, Reporter& repor
   control_->SetPortOpen(true);
 }
 
+std::vector<int> ControlSession::ImageValues(DeviceFamily family, std::int32_t start,
+                                            std::int16_t points) const {
+  const int per_point = IsBitFamily(family) ? 16 : 1;
+  std::vector<int> values;
+  values.reserve(static_cast<std::size_t>(points * per_point));
+  for (std::int32_t k = 0; k < points * per_point; ++k) values.push_back(control_->Image(family, start + k));
+  return values;
+}
+
 ControlSession::~ControlSession() {
   try {
     if (control_->PortOpen()) control_->SetPortOpen(false);

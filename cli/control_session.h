@@ -2,12 +2,14 @@
 // One control, set up as the options say, with its port open for the life of the session.
 // The plain C++ host carries the control's MelsecOut texts to the reporter.
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/reporter.h"
 #include "control/plain_host.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 
 namespace kestova::cli {
 
@@ -21,6 +23,9 @@ class ControlSession {
   ControlSession& operator=(const ControlSession&) = delete;
 
   Tarvane& control() { return *control_; }
+  // The values a successful read left in the device image: 16 devices per word for a bit
+  // family (0 or 1 each, from the start device up), one signed word per point otherwise.
+  std::vector<int> ImageValues(DeviceFamily family, std::int32_t start, std::int16_t points) const;
   PlainHost& host() { return host_; }
 
  private:

@@ -12,7 +12,6 @@
 
 #include "cli/control_session.h"
 #include "cli/device_notation.h"
-#include "cli/family_operations.h"
 #include "sim/virtual_plc.h"
 
 namespace kestova::cli {
@@ -98,11 +97,10 @@ class Tour {
   // Reads back and shows the first `visible` values (a bit read brings 16 per word).
   void Show(const std::string& title, const DeviceAddress& device, std::int16_t points,
             std::size_t visible) {
-    Tarvane& control = session_.control();
     const auto start = static_cast<std::int32_t>(device.number);
     Step(title, "read " + DeviceLabel(device) + " " + std::to_string(points), 0,
          [&](Tarvane& c) { return c.Read(device.family, start, points); });
-    const std::vector<int> values = ImageValues(control, device.family, start, points);
+    const std::vector<int> values = session_.ImageValues(device.family, start, points);
     nlohmann::ordered_json shown = nlohmann::ordered_json::array();
     for (std::size_t k = 0; k < values.size(); ++k) {
       shown.push_back(values[k]);

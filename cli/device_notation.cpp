@@ -1,6 +1,5 @@
 #include "cli/device_notation.h"
 
-#include <array>
 #include <cctype>
 #include <limits>
 
@@ -8,37 +7,6 @@
 
 namespace kestova::cli {
 namespace {
-
-struct FamilyEntry {
-  std::string_view name;
-  DeviceFamily family;
-  bool hex;
-};
-
-// Two-letter names first: the first entry whose name prefixes the text wins.
-constexpr std::array<FamilyEntry, kDeviceFamilyCount> kFamilies{{
-    {"SB", DeviceFamily::SB, true},
-    {"SM", DeviceFamily::SM, false},
-    {"SD", DeviceFamily::SD, false},
-    {"SW", DeviceFamily::SW, true},
-    {"ZR", DeviceFamily::ZR, false},
-    {"X", DeviceFamily::X, true},
-    {"Y", DeviceFamily::Y, true},
-    {"M", DeviceFamily::M, false},
-    {"B", DeviceFamily::B, true},
-    {"L", DeviceFamily::L, false},
-    {"F", DeviceFamily::F, false},
-    {"S", DeviceFamily::S, false},
-    {"D", DeviceFamily::D, false},
-    {"W", DeviceFamily::W, true},
-}};
-
-const FamilyEntry& EntryFor(DeviceFamily family) {
-  for (const FamilyEntry& entry : kFamilies) {
-    if (entry.family == family) return entry;
-  }
-  return kFamilies.front();  // unreachable: every family has an entry
-}
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -57,16 +25,12 @@ int DigitValue(char c) {
 
 }  // namespace
 
-std::string_view FamilyName(DeviceFamily family) { return EntryFor(family).name; }
-
-bool IsHexNumbered(DeviceFamily family) { return EntryFor(family).hex; }
-
 DeviceAddress ParseDevice(std::string_view text) {
-  const FamilyEntry* match = nullptr;
-  for (const FamilyEntry& entry : kFamilies) {
-    if (StartsWithIgnoringCase(text, entry.name)) {
-      match = &entry;
-      break;
+  // The longest name that starts the text: "SD5" is special register 5, not step relay D5.
+  const DeviceFamilyFacts* match = nullptr;
+  for (const DeviceFamilyFacts& facts : AllDeviceFamilies()) {
+    if (StartsWithIgnoringCase(text, facts.name) && (match == nullptr || facts.name.size() > match->name.size())) {
+      match = &facts;
     }
   }
   if (match == nullptr) {
@@ -74,8 +38,8 @@ DeviceAddress ParseDevice(std::string_view text) {
                      "' (X Y M L F S B SB SM SD SW D W ZR)");
   }
   const std::string_view digits = text.substr(match->name.size());
-  const int base = match->hex ? 16 : 10;
-  const std::string base_name = match->hex ? "hexadecimal" : "decimal";
+  const int base = match->notation_radix;
+  const std::string base_name = base == 16 ? "hexadecimal" : "decimal";
   if (digits.empty()) {
     throw UsageError("device '" + std::string(text) + "' has no number (" +
                      std::string(match->name) + " is numbered in " + base_name + ")");
@@ -96,15 +60,15 @@ DeviceAddress ParseDevice(std::string_view text) {
 }
 
 std::string DeviceLabel(DeviceFamily family, std::int64_t number) {
-  const FamilyEntry& entry = EntryFor(family);
+  const DeviceFamilyFacts& facts = FactsOf(family);
   std::string digits;
-  const int base = entry.hex ? 16 : 10;
+  const int base = facts.notation_radix;
   std::uint64_t rest = static_cast<std::uint64_t>(number < 0 ? -number : number);
   do {
     digits.insert(digits.begin(), "0123456789ABCDEF"[rest % static_cast<std::uint64_t>(base)]);
     rest /= static_cast<std::uint64_t>(base);
   } while (rest != 0);
-  return std::string(entry.name) + (number < 0 ? "-" : "") + digits;
+  return std::string(facts.name) + (number < 0 ? "-" : "") + digits;
 }
 
 }  // namespace kestova::cli

@@ -1,13 +1,14 @@
 #pragma once
 // Devices as the PLC's own tools write them: a family ("X", "SB", "ZR"), then the device
-// number, hexadecimal for X, Y, B, W, SB and SW and decimal for the others.
-// Letters may be in either case; labels are printed in upper case ("X1F0", "D100").
+// number in the family's notation (control/device_family.h: hexadecimal for X, Y, B, W, SB
+// and SW, decimal for the others). Letters may be in either case; labels are printed in
+// upper case ("X1F0", "D100").
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "control/device_image.h"
+#include "control/device_family.h"
 
 namespace kestova::cli {
 
@@ -17,10 +18,6 @@ struct DeviceAddress {
 
   bool operator==(const DeviceAddress&) const = default;
 };
-
-// Upper-case name of the family ("SB").
-std::string_view FamilyName(DeviceFamily family);
-bool IsHexNumbered(DeviceFamily family);
 
 // Parses "x1f0", "D100", "ZR40000". The family is matched longest first, so "SD5" is
 // special register 5, not step relay D5. Throws UsageError for an unknown family, a

@@ -3,75 +3,53 @@
 #include "link/automation_error.h"
 
 namespace kestova {
+namespace {
 
-bool IsBitFamily(DeviceFamily family) {
-  switch (family) {
-    case DeviceFamily::D:
-    case DeviceFamily::W:
-    case DeviceFamily::ZR:
-    case DeviceFamily::SD:
-    case DeviceFamily::SW:
-      return false;
-    default:
-      return true;
-  }
-}
-
-std::int32_t LastImageIndex(DeviceFamily family) {
-  switch (family) {
-    case DeviceFamily::X:
-    case DeviceFamily::Y:
-    case DeviceFamily::L:
-    case DeviceFamily::F:
-    case DeviceFamily::S:
-      return 8191;
-    case DeviceFamily::M:
-    case DeviceFamily::D:
-    case DeviceFamily::W:
-      return 20000;
-    case DeviceFamily::B:
-      return 12287;
-    case DeviceFamily::SM:
-    case DeviceFamily::SB:
-    case DeviceFamily::SD:
-    case DeviceFamily::SW:
-      return 2047;
-    case DeviceFamily::ZR:
-      return 64000;
-  }
-  return -1;
-}
-
-DeviceImage::DeviceImage() {
-  for (int f = 0; f < kDeviceFamilyCount; ++f) {
-    arrays_[f].assign(static_cast<std::size_t>(LastImageIndex(static_cast<DeviceFamily>(f))) + 1, 0);
-  }
-}
-
-std::size_t DeviceImage::Checked(DeviceFamily family, std::int32_t index) const {
+std::size_t Checked(DeviceFamily family, std::int32_t index) {
   if (index < 0 || index > LastImageIndex(family)) {
     throw AutomationError(ErrorNumber::SubscriptOutOfRange);
   }
   return static_cast<std::size_t>(index);
 }
 
+}  // namespace
+
+DeviceImage::DeviceImage() {
+  for (const DeviceFamilyFacts& facts : AllDeviceFamilies()) {
+    arrays_[static_cast<std::size_t>(facts.family)].assign(static_cast<std::size_t>(facts.limit) + 1, 0);
+  }
+}
+
+std::int16_t& DeviceImage::Element(DeviceFamily family, std::int32_t index) {
+  return arrays_[static_cast<std::size_t>(family)][Checked(family, index)];
+}
+
+const std::int16_t* DeviceImage::Guarded(DeviceFamily family, std::int32_t index) const {
+  const DeviceFamilyFacts& facts = FactsOf(family);
+  if (facts.getter_guarded && index > facts.limit) return nullptr;
+  return &arrays_[static_cast<std::size_t>(family)][Checked(family, index)];
+}
+
 void DeviceImage::SetBit(DeviceFamily family, std::int32_t index, bool value) {
-  arrays_[static_cast<int>(family)][Checked(family, index)] = value ? 1 : 0;
+  Element(family, index) = value ? 1 : 0;
 }
 
 void DeviceImage::SetWord(DeviceFamily family, std::int32_t index, std::int16_t value) {
-  arrays_[static_cast<int>(family)][Checked(family, index)] = value;
+  Element(family, index) = value;
 }
 
-bool DeviceImage::GuardedBit(DeviceFamily family, std::int32_t index, std::int32_t guard) const {
-  if (index > guard) return false;
-  return arrays_[static_cast<int>(family)][Checked(family, index)] != 0;
+bool DeviceImage::Bit(DeviceFamily family, std::int32_t index) const {
+  const std::int16_t* element = Guarded(family, index);
+  return element != nullptr && *element != 0;
 }
 
-std::int16_t DeviceImage::GuardedWord(DeviceFamily family, std::int32_t index,
-                                      std::int32_t guard) const {
-  if (index > guard) return 0;
-  return arrays_[static_cast<int>(family)][Checked(family, index)];
+std::int16_t DeviceImage::Word(DeviceFamily family, std::int32_t index) const {
+  const std::int16_t* element = Guarded(family, index);
+  return element != nullptr ? *element : std::int16_t{0};
+}
+
+int DeviceImage::Value(DeviceFamily family, std::int32_t index) const {
+  return IsBitFamily(family) ? (Bit(family, index) ? 1 : 0) : Word(family, index);
 }
 
 }  // namespace kestova

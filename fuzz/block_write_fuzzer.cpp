@@ -17,7 +17,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "control/host.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "link/automation_error.h"
 #include "sim/station.h"
 

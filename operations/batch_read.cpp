@@ -1,97 +1,20 @@
-// The fourteen batch reads: command 0x0401 in word units, bit families 16 points per
-// word. Only a read that ends with result 0 writes into the device image.
+#include "operations/batch_read.h"
 
 #include <limits>
 
-#include "control/tarvane.h"
 #include "link/automation_error.h"
 #include "link/frame.h"
-#include "link/exchange.h"
 
-namespace kestova {
+namespace kestova::operations {
 namespace {
-
-struct ReadFamily {
-  std::uint8_t device_code;
-  const char* address_message;
-};
-
-ReadFamily DescribeRead(DeviceFamily family) {
-  switch (family) {
-    case DeviceFamily::X: return {0x9C, "XAddress Invalid"};
-    case DeviceFamily::Y: return {0x9D, "YAddress Invalid"};
-    case DeviceFamily::M: return {0x90, "M Address Invalid"};
-    case DeviceFamily::B: return {0xA0, "B Address Invalid"};
-    case DeviceFamily::SB: return {0xA1, "SB Address Invalid"};
-    case DeviceFamily::SM: return {0x91, "SM Address Invalid"};
-    case DeviceFamily::L: return {0x92, "L Address Invalid"};
-    case DeviceFamily::F: return {0x93, "F Address Invalid"};
-    case DeviceFamily::S: return {0x98, "S Address Invalid"};
-    case DeviceFamily::D: return {0xA8, "D Address Invalid"};
-    case DeviceFamily::SD: return {0xA9, "D Address Invalid"};  // SD reports with the D text
-    case DeviceFamily::W: return {0xB4, "W Address Invalid"};
-    case DeviceFamily::SW: return {0xB5, "SW Address Invalid"};
-    case DeviceFamily::ZR: return {0xB0, "ZR Address Invalid"};
-  }
-  return {0, ""};
-}
-
-std::int32_t ReadLimit(DeviceFamily family, const AddressLimits& limits) {
-  switch (family) {
-    case DeviceFamily::X: return limits.x;
-    case DeviceFamily::Y: return limits.y;
-    case DeviceFamily::M: return limits.m;
-    case DeviceFamily::B: return limits.b;
-    case DeviceFamily::D: return limits.d;
-    case DeviceFamily::W: return limits.w;
-    case DeviceFamily::ZR: return limits.zr;
-    case DeviceFamily::SB:
-    case DeviceFamily::SM:
-    case DeviceFamily::SD:
-    case DeviceFamily::SW:
-      return 2047;
-    case DeviceFamily::L:
-    case DeviceFamily::F:
-    case DeviceFamily::S:
-      return 8191;
-  }
-  return -1;
-}
 
 constexpr std::int16_t kMaxReadPoints = 480;
 constexpr int kBitsPerWord = 16;
 
-}  // namespace
-
-std::int16_t Tarvane::Read(DeviceFamily family, std::int32_t start_address,
-                           std::int16_t read_points) {
-  const bool bits = IsBitFamily(family);
-  // Points x 16 is an Integer product: outside -2048..2047 it overflows.
-  if (bits && (read_points < -2048 || read_points > 2047)) {
-    throw AutomationError(ErrorNumber::Overflow);
-  }
-  const std::int64_t span = static_cast<std::int64_t>(read_points) * (bits ? kBitsPerWord : 1);
-  const std::int64_t end = start_address + span;
-  if (end < std::numeric_limits<std::int32_t>::min() || end > std::numeric_limits<std::int32_t>::max()) {
-    throw AutomationError(ErrorNumber::Overflow);
-  }
-
-  // The read may end on the family's last device itself.
-  const std::int32_t limit = ReadLimit(family, limits_);
-  if (!(start_address >= 0 && start_address <= limit && end - 1 <= limit)) {
-    Raise(DescribeRead(family).address_message);
-    return 1;
-  }
-  if (read_points < 1 || read_points > kMaxReadPoints) {
-    Raise("Read Points Invalid, Should be from 1 to 480");
-    return 1;
-  }
-  return ReadWord(family, start_address, read_points);
-}
-
-std::int16_t Tarvane::ReadWord(DeviceFamily family, std::int32_t start_address,
-                               std::int16_t read_points) {
-  const std::uint8_t code = DescribeRead(family).device_code;
+// ReadWord: the exchange and the unpacking into the image, after the checks passed.
+std::int16_t ReadWord(OperationContext& context, const DeviceFamilyFacts& facts,
+                      std::int32_t start_address, std::int16_t read_points) {
+  const std::uint8_t code = facts.device_code;
   ExchangePlan plan;
   plan.operation = "ReadWord";
   plan.timeout_log_text = "ReadWord Time Out " + HexNumber(code);
@@ -105,35 +28,48 @@ std::int16_t Tarvane::ReadWord(DeviceFamily family, std::int32_t start_address,
                     static_cast<std::uint8_t>((read_points >> 8) & 0xFF)}};
   };
   plan.unpack = [&](std::span<const std::uint8_t> data) {
+    DeviceImage& image = context.image();
     for (std::int32_t w = 0; w < read_points; ++w) {
       const auto low = data[static_cast<std::size_t>(2 * w)];
       const auto high = data[static_cast<std::size_t>(2 * w + 1)];
-      if (IsBitFamily(family)) {
+      if (facts.bits) {
         const std::uint16_t word = static_cast<std::uint16_t>(high << 8 | low);
         for (int b = 0; b < kBitsPerWord; ++b) {
-          image_.SetBit(family, start_address + kBitsPerWord * w + b, (word >> b) & 1);
+          image.SetBit(facts.family, start_address + kBitsPerWord * w + b, (word >> b) & 1);
         }
       } else {
-        image_.SetWord(family, start_address + w, static_cast<std::int16_t>(high << 8 | low));
+        image.SetWord(facts.family, start_address + w, static_cast<std::int16_t>(high << 8 | low));
       }
     }
   };
-  return Exchange(plan);
+  return context.Exchange(plan);
 }
 
-std::int16_t Tarvane::ReadX(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::X, s, p); }
-std::int16_t Tarvane::ReadY(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::Y, s, p); }
-Variant Tarvane::ReadM(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::M, s, p); }
-std::int16_t Tarvane::ReadB(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::B, s, p); }
-std::int16_t Tarvane::ReadSB(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::SB, s, p); }
-std::int16_t Tarvane::ReadSM(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::SM, s, p); }
-std::int16_t Tarvane::ReadL(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::L, s, p); }
-std::int16_t Tarvane::ReadF(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::F, s, p); }
-std::int16_t Tarvane::ReadS(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::S, s, p); }
-std::int16_t Tarvane::ReadD(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::D, s, p); }
-std::int16_t Tarvane::ReadSD(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::SD, s, p); }
-std::int16_t Tarvane::ReadW(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::W, s, p); }
-std::int16_t Tarvane::ReadSW(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::SW, s, p); }
-std::int16_t Tarvane::ReadZR(std::int32_t s, std::int16_t p) { return Read(DeviceFamily::ZR, s, p); }
+}  // namespace
 
-}  // namespace kestova
+std::int16_t BatchRead(OperationContext& context, DeviceFamily family, std::int32_t start_address,
+                       std::int16_t read_points) {
+  const DeviceFamilyFacts& facts = FactsOf(family);
+  // Points x 16 is an Integer product: outside -2048..2047 it overflows.
+  if (facts.bits && (read_points < -2048 || read_points > 2047)) {
+    throw AutomationError(ErrorNumber::Overflow);
+  }
+  const std::int64_t span = static_cast<std::int64_t>(read_points) * (facts.bits ? kBitsPerWord : 1);
+  const std::int64_t end = start_address + span;
+  if (end < std::numeric_limits<std::int32_t>::min() || end > std::numeric_limits<std::int32_t>::max()) {
+    throw AutomationError(ErrorNumber::Overflow);
+  }
+
+  // The read may end on the family's last device itself.
+  if (!(start_address >= 0 && start_address <= facts.limit && end - 1 <= facts.limit)) {
+    context.Raise(facts.read_refused);
+    return 1;
+  }
+  if (read_points < 1 || read_points > kMaxReadPoints) {
+    context.Raise("Read Points Invalid, Should be from 1 to 480");
+    return 1;
+  }
+  return ReadWord(context, facts, start_address, read_points);
+}
+
+}  // namespace kestova::operations

@@ -1,26 +1,18 @@
-// WriteBlock: 1 to 480 words to D, W or ZR in one batch write (0x1401, word units),
-// from a device text such as "D100" and an array of Integer.
+#include "operations/block_write.h"
 
 #include <cctype>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "control/tarvane.h"
+#include "control/device_family.h"
 #include "link/automation_error.h"
 #include "link/frame.h"
-#include "link/exchange.h"
 
-namespace kestova {
+namespace kestova::operations {
 namespace {
 
 constexpr std::int16_t kMaxWritePoints = 480;
-
-struct BlockFamily {
-  std::uint8_t device_code;
-  std::int32_t limit;
-  const char* over_limit_message;
-};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -50,12 +42,25 @@ std::optional<std::int32_t> ParseHeadNumber(std::string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
+// The family a prefix names when it takes the block write: "D", "w", "zR" ...
+const DeviceFamilyFacts* BlockFamily(std::string_view prefix) {
+  for (const DeviceFamilyFacts& facts : AllDeviceFamilies()) {
+    if (facts.block_write_refused == nullptr || facts.name.size() != prefix.size()) continue;
+    bool same = true;
+    for (std::size_t k = 0; k < prefix.size(); ++k) {
+      same = same && std::toupper(static_cast<unsigned char>(prefix[k])) == facts.name[k];
+    }
+    if (same) return &facts;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
-std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
-                                 const IntegerArray& data) {
+std::int16_t WriteBlock(OperationContext& context, const std::string& device, std::int16_t points,
+                        const IntegerArray& data) {
   if (points < 1 || points > kMaxWritePoints) {
-    Raise("Write Points should be from 1 to 480");
+    context.Raise("Write Points should be from 1 to 480");
     return 1;
   }
   // Only the upper bound counts here; a missing element below the lower bound shows
@@ -64,34 +69,29 @@ std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
   const std::int64_t upper = static_cast<std::int64_t>(data.lower_bound) +
                              static_cast<std::int64_t>(data.elements.size()) - 1;
   if (upper + 1 < points) {
-    Raise("Dimension of data array less then the write points when writing block");
+    context.Raise("Dimension of data array less then the write points when writing block");
     return 1;
   }
 
+  // The prefix is ZR in any letter case, else the first character; the number is tested
+  // before the prefix, so "X12" gets the prefix text but "Xab" the numeric one.
   if (device.empty()) throw AutomationError(ErrorNumber::InvalidCall);
   const bool zr_prefix = device.size() >= 2 && std::toupper(static_cast<unsigned char>(device[0])) == 'Z' &&
                          std::toupper(static_cast<unsigned char>(device[1])) == 'R';
   const std::string_view prefix(device.data(), zr_prefix ? 2 : 1);
   const std::optional<std::int32_t> head = ParseHeadNumber(std::string_view(device).substr(prefix.size()));
   if (!head) {
-    Raise("Device Invalid, What follows D, W or  ZR should be a numeric");
+    context.Raise("Device Invalid, What follows D, W or  ZR should be a numeric");
     return 1;
   }
-
-  BlockFamily family{};
-  if (zr_prefix) {
-    family = {0xB0, limits_.zr, "ZR Address over limit, 0 - 64000"};
-  } else if (prefix == "D" || prefix == "d") {
-    family = {0xA8, limits_.d, "D Address over limit 0 - 20000"};
-  } else if (prefix == "W" || prefix == "w") {
-    family = {0xB4, limits_.w, "W Address over limit 0 - 20000"};
-  } else {
-    Raise("Device Invalid, Should start with D, W or  ZR");
+  const DeviceFamilyFacts* family = BlockFamily(prefix);
+  if (family == nullptr) {
+    context.Raise("Device Invalid, Should start with D, W or  ZR");
     return 1;
   }
   // The block may end on the family's last device itself.
-  if (static_cast<std::int64_t>(*head) + points - 1 > family.limit) {
-    Raise(family.over_limit_message);
+  if (static_cast<std::int64_t>(*head) + points - 1 > family->limit) {
+    context.Raise(family->block_write_refused);
     return 1;
   }
 
@@ -101,7 +101,7 @@ std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
   plan.build_request = [&] {
     const auto number = DeviceNumberBytes(*head);
     Request request{0x0000, 0x1401, 0x0000,
-                    {number[0], number[1], number[2], family.device_code,
+                    {number[0], number[1], number[2], family->device_code,
                      static_cast<std::uint8_t>(points & 0xFF), static_cast<std::uint8_t>(points >> 8)}};
     request.data.reserve(request.data.size() + 2 * static_cast<std::size_t>(points));
     for (std::int64_t k = 0; k < points; ++k) {
@@ -112,7 +112,7 @@ std::int16_t Tarvane::WriteBlock(const std::string& device, std::int16_t points,
     }
     return request;
   };
-  return Exchange(plan);
+  return context.Exchange(plan);
 }
 
-}  // namespace kestova
+}  // namespace kestova::operations

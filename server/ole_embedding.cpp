@@ -1,6 +1,6 @@
 #include "server/ole_embedding.h"
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "server/com_error.h"
 #include "server/kestova_h.h"
 #include "server/module.h"

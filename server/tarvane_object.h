@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "server/com_host.h"
 #include "server/com_ptr.h"
 #include "server/connection_point.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "control/variant.h"
 
 namespace kestova::server {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "control/plain_host.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "link/automation_error.h"
 #include "link/serial_posix.h"
 #include "sim/virtual_plc.h"

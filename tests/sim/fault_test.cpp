@@ -4,13 +4,13 @@
 #include "sim/fault_scheduler.h"
 #include "sim/line_timing.h"
 #include "sim/output_schedule.h"
-#include "tests/sim/hex.h"
+#include "support/bytes.h"
 
 namespace kestova::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ToHex;
+using testing::Spaced;
 
 TEST(FaultScheduler, CountedFaultsUseThemselvesUp) {
   FaultScheduler scheduler;
@@ -79,7 +79,7 @@ TEST(ShapeAnswer, LaysOutNoiseCutAndRepeat) {
   const std::vector<std::uint8_t> request = {0x10, 0x02, 0xAA, 0x10, 0x03};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(ToHex(ShapeAnswer(ack, row.plan, false, request)), row.expected);
+    EXPECT_EQ(Spaced(ShapeAnswer(ack, row.plan, false, request)), row.expected);
   }
 }
 

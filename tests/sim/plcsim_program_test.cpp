@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/sim/hex.h"
+#include "support/bytes.h"
 #include "tests/sim/pty_line.h"
 
 extern char** environ;
@@ -20,8 +20,8 @@ namespace kestova::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Hex;
-using test::ToHex;
+using testing::Bytes;
+using testing::Spaced;
 
 // A started kestova-plcsim with its standard output on a pipe.
 class Program {
@@ -105,8 +105,8 @@ TEST(PlcsimProgram, ServesUntilTerminated) {
   const auto path = program.ReadLine(5s);
   ASSERT_FALSE(path.empty());
   test::PtyLine line(path);
-  line.Send(Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30 43"));
-  EXPECT_EQ(ToHex(line.Read(25, 2s)),
+  line.Send(Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30 43"));
+  EXPECT_EQ(Spaced(line.Read(25, 2s)),
             "10 02 10 10 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 FF FF 10 03 34 42");
   EXPECT_EQ(program.Exit(SIGTERM), 0);
 }
@@ -115,10 +115,10 @@ TEST(PlcsimProgram, FaultOptionsApplyToTheCountedRequests) {
   Program program({"--end-code", "4031", "--count", "1"});
   test::PtyLine line(program.ReadLine(5s));
   const auto write =
-      Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
+      Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
   line.Send(write);
   line.Send(write);
-  EXPECT_EQ(ToHex(line.Read(36, 2s)),
+  EXPECT_EQ(Spaced(line.Read(36, 2s)),
             "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03 "
             "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 10 03");
   EXPECT_EQ(program.Exit(SIGINT), 0);

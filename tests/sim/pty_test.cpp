@@ -8,28 +8,28 @@
 #include <filesystem>
 
 #include "sim/virtual_plc.h"
-#include "tests/sim/hex.h"
+#include "support/bytes.h"
 #include "tests/sim/pty_line.h"
 
 namespace kestova::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Hex;
+using testing::Bytes;
 using test::PtyLine;
-using test::ToHex;
+using testing::Spaced;
 using Clock = std::chrono::steady_clock;
 
 // Reads of one word, D100 and D101, and their answers (no sum check).
 const auto kReadD100 =
-    Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 01 00 10 03");
-const auto kAnswerD100 = Hex("10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 10 03");
+    Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 01 00 10 03");
+const auto kAnswerD100 = Bytes("10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 10 03");
 const auto kReadD101 =
-    Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 65 00 00 A8 01 00 10 03");
-const auto kAnswerD101 = Hex("10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 CD AB 10 03");
+    Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 65 00 00 A8 01 00 10 03");
+const auto kAnswerD101 = Bytes("10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 CD AB 10 03");
 const auto kWriteD100 =
-    Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
-const auto kAck = Hex("10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 10 03");
+    Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
+const auto kAck = Bytes("10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 10 03");
 
 std::vector<std::uint8_t> Join(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -61,12 +61,12 @@ class VirtualPlcPty : public ::testing::Test {
 
 TEST_F(VirtualPlcPty, AnswersAndRecordsTheRequest) {
   line_->Send(kReadD100);
-  EXPECT_EQ(ToHex(line_->Read(kAnswerD100.size(), 2s)), ToHex(kAnswerD100));
+  EXPECT_EQ(Spaced(line_->Read(kAnswerD100.size(), 2s)), Spaced(kAnswerD100));
   const auto requests = plc_->requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].raw, kReadD100);
   EXPECT_EQ(requests[0].command, 0x0401);
-  EXPECT_EQ(ToHex(requests[0].data), "64 00 00 A8 01 00");
+  EXPECT_EQ(Spaced(requests[0].data), "64 00 00 A8 01 00");
   EXPECT_TRUE(requests[0].sum_ok);
   plc_->ClearRequests();
   EXPECT_EQ(plc_->request_count(), 0u);
@@ -75,14 +75,14 @@ TEST_F(VirtualPlcPty, AnswersAndRecordsTheRequest) {
 TEST_F(VirtualPlcPty, WritesReachMemory) {
   SendAndWait(kWriteD100);
   EXPECT_EQ(plc_->memory().Word(Family::D, 100), 5);
-  EXPECT_EQ(ToHex(line_->Read(kAck.size(), 2s)), ToHex(kAck));
+  EXPECT_EQ(Spaced(line_->Read(kAck.size(), 2s)), Spaced(kAck));
 }
 
 TEST_F(VirtualPlcPty, DelayedAnswerComesLate) {
   plc_->InjectFault(Fault::Delay(150ms), 1);
   const auto sent = Clock::now();
   line_->Send(kReadD100);
-  EXPECT_EQ(ToHex(line_->Read(kAnswerD100.size(), 2s)), ToHex(kAnswerD100));
+  EXPECT_EQ(Spaced(line_->Read(kAnswerD100.size(), 2s)), Spaced(kAnswerD100));
   EXPECT_GE(line_->last_byte_at() - sent, 150ms);
 }
 
@@ -90,7 +90,7 @@ TEST_F(VirtualPlcPty, DelayedAnswerIsDroppedByTheNextRequest) {
   plc_->InjectFault(Fault::Delay(150ms), 1);
   SendAndWait(kReadD100);
   line_->Send(kReadD101);
-  EXPECT_EQ(ToHex(line_->Read(kAnswerD101.size(), 2s)), ToHex(kAnswerD101));
+  EXPECT_EQ(Spaced(line_->Read(kAnswerD101.size(), 2s)), Spaced(kAnswerD101));
   // The dropped answer would have been due within 150 ms of the first request.
   EXPECT_FALSE(plc_->WaitForAnswers(2, 300ms));
   EXPECT_EQ(plc_->answers_sent(), 1u);
@@ -101,7 +101,7 @@ TEST_F(VirtualPlcPty, DelayedAnswerSentAnywayPrecedesTheNext) {
   SendAndWait(kReadD100);
   line_->Send(kReadD101);
   const auto both = Join(kAnswerD100, kAnswerD101);
-  EXPECT_EQ(ToHex(line_->Read(both.size(), 2s)), ToHex(both));
+  EXPECT_EQ(Spaced(line_->Read(both.size(), 2s)), Spaced(both));
 }
 
 TEST_F(VirtualPlcPty, NoAnswerStillCarriesOutTheCommand) {
@@ -110,7 +110,7 @@ TEST_F(VirtualPlcPty, NoAnswerStillCarriesOutTheCommand) {
   EXPECT_EQ(plc_->memory().Word(Family::D, 100), 5);
   line_->Send(kReadD101);
   // Had the write been answered, its acknowledgement would come first.
-  EXPECT_EQ(ToHex(line_->Read(kAnswerD101.size(), 2s)), ToHex(kAnswerD101));
+  EXPECT_EQ(Spaced(line_->Read(kAnswerD101.size(), 2s)), Spaced(kAnswerD101));
 }
 
 TEST_F(VirtualPlcPty, FaultsForTheNextRequestsOnlyAndCombined) {
@@ -122,17 +122,17 @@ TEST_F(VirtualPlcPty, FaultsForTheNextRequestsOnlyAndCombined) {
   const std::vector<Row> rows = {
       {"cut after 10 bytes", Fault::Cut(10),
        std::vector<std::uint8_t>(kAnswerD100.begin(), kAnswerD100.begin() + 10)},
-      {"noise before", Fault::NoiseBefore({0x00, 0xFF}), Join(Hex("00 FF"), kAnswerD100)},
-      {"noise after", Fault::NoiseAfter({0x10, 0x02}), Join(kAnswerD100, Hex("10 02"))},
+      {"noise before", Fault::NoiseBefore({0x00, 0xFF}), Join(Bytes("00 FF"), kAnswerD100)},
+      {"noise after", Fault::NoiseAfter({0x10, 0x02}), Join(kAnswerD100, Bytes("10 02"))},
       {"answer twice", Fault::AnswerTwice(), Join(kAnswerD100, kAnswerD100)},
       {"forced end code", Fault::ForcedEndCode(0x4031),
-       Hex("10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03")},
+       Bytes("10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03")},
       {"bad sum without the sum check changes nothing", Fault::BadSum(), kAnswerD100},
       {"echo of the request", Fault::Echo(), Join(kReadD100, kAnswerD100)},
       {"broken frame before", Fault::BrokenFrame(),
-       Join(Hex("10 02 0C 00 F8 10 41 10 10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03"), kAnswerD100)},
+       Join(Bytes("10 02 0C 00 F8 10 41 10 10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03"), kAnswerD100)},
       // The next answer waits for the XON.
-      {"line held after", Fault::Hold(20ms), Join(kAnswerD100, Hex("13 11"))},
+      {"line held after", Fault::Hold(20ms), Join(kAnswerD100, Bytes("13 11"))},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -140,14 +140,14 @@ TEST_F(VirtualPlcPty, FaultsForTheNextRequestsOnlyAndCombined) {
     line_->Send(kReadD100);
     line_->Send(kReadD101);  // the fault is for one request: this one is answered plainly
     const auto expected = Join(row.expected, kAnswerD101);
-    EXPECT_EQ(ToHex(line_->Read(expected.size(), 2s)), ToHex(expected));
+    EXPECT_EQ(Spaced(line_->Read(expected.size(), 2s)), Spaced(expected));
   }
 }
 
 TEST_F(VirtualPlcPty, ForcedEndCodeWritesNothing) {
   plc_->InjectFault(Fault::ForcedEndCode(0xC051), 1);
   line_->Send(kWriteD100);
-  EXPECT_EQ(ToHex(line_->Read(18, 2s)), "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 51 C0 10 03");
+  EXPECT_EQ(Spaced(line_->Read(18, 2s)), "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 51 C0 10 03");
   EXPECT_EQ(plc_->memory().Word(Family::D, 100), 0x1234);
 }
 
@@ -155,7 +155,7 @@ TEST_F(VirtualPlcPty, TrickledAnswerTakesItsGaps) {
   plc_->InjectFault(Fault::Trickle(5ms), 1);
   const auto sent = Clock::now();
   line_->Send(kWriteD100);
-  EXPECT_EQ(ToHex(line_->Read(kAck.size(), 2s)), ToHex(kAck));
+  EXPECT_EQ(Spaced(line_->Read(kAck.size(), 2s)), Spaced(kAck));
   EXPECT_GE(line_->last_byte_at() - sent, 17 * 5ms);  // 18 bytes, 17 gaps
   EXPECT_GT(line_->reads(), 1);
 }
@@ -164,12 +164,12 @@ TEST_F(VirtualPlcPty, ProbabilityZeroNeverAndOneAlways) {
   plc_->InjectFault(Fault::NoiseBefore({0xEE}), 0.0, 3);
   plc_->InjectFault(Fault::NoiseAfter({0xAA}), 1.0, 3);
   for (int i = 0; i < 3; ++i) line_->Send(kReadD100);
-  const auto one = Join(kAnswerD100, Hex("AA"));
+  const auto one = Join(kAnswerD100, Bytes("AA"));
   const auto expected = Join(Join(one, one), one);
-  EXPECT_EQ(ToHex(line_->Read(expected.size(), 2s)), ToHex(expected));
+  EXPECT_EQ(Spaced(line_->Read(expected.size(), 2s)), Spaced(expected));
   plc_->ClearFaults();
   line_->Send(kReadD100);
-  EXPECT_EQ(ToHex(line_->Read(kAnswerD100.size(), 2s)), ToHex(kAnswerD100));
+  EXPECT_EQ(Spaced(line_->Read(kAnswerD100.size(), 2s)), Spaced(kAnswerD100));
 }
 
 class VirtualPlcPtySumCheck : public VirtualPlcPty {
@@ -184,23 +184,23 @@ class VirtualPlcPtySumCheck : public VirtualPlcPty {
 TEST_F(VirtualPlcPtySumCheck, MissingSumCharactersAnswerAfter100ms) {
   const auto sent = Clock::now();
   line_->Send(kReadD100);  // ends at DLE ETX
-  EXPECT_EQ(ToHex(line_->Read(20, 2s)),
+  EXPECT_EQ(Spaced(line_->Read(20, 2s)),
             "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 24 7F 10 03 41 36");
   EXPECT_GE(line_->last_byte_at() - sent, 100ms);
   EXPECT_EQ(plc_->requests().at(0).sum_status, SumStatus::Missing);
 }
 
 TEST_F(VirtualPlcPtySumCheck, SumCharactersInALaterWriteAreAccepted) {
-  line_->Send(Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03"));
-  line_->Send(Hex("30 43"));
-  EXPECT_EQ(ToHex(line_->Read(25, 2s)),
+  line_->Send(Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03"));
+  line_->Send(Bytes("30 43"));
+  EXPECT_EQ(Spaced(line_->Read(25, 2s)),
             "10 02 10 10 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 CD AB 10 03 43 35");
 }
 
 TEST_F(VirtualPlcPtySumCheck, BadSumFaultSendsWrongCharacters) {
   plc_->InjectFault(Fault::BadSum(), 1);
-  line_->Send(Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30 43"));
-  EXPECT_EQ(ToHex(line_->Read(25, 2s)),
+  line_->Send(Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30 43"));
+  EXPECT_EQ(Spaced(line_->Read(25, 2s)),
             "10 02 10 10 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 CD AB 10 03 43 36");
 }
 
@@ -213,7 +213,7 @@ TEST(VirtualPlcPacing, LongestReadTakesItsLineTimeAt115200_8O1) {
   for (std::int32_t i = 0; i < 480; ++i) plc.memory().SetWord(Family::D, i, 0x0102);
   PtyLine line(plc.Start());
 
-  const auto request = test::Request(0x0401, 0x0000, {0x00, 0x00, 0x00, 0xA8, 0xE0, 0x01}, true);
+  const auto request = testing::RequestFrame(0x0401, 0x0000, {0x00, 0x00, 0x00, 0xA8, 0xE0, 0x01}, true);
   const auto sent = Clock::now();
   line.Send(request);
   const auto answer = line.Read(980, 3s);
@@ -239,7 +239,7 @@ TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), slave);
     PtyLine line(link.string());
     line.Send(kWriteD100);
-    EXPECT_EQ(ToHex(line.Read(kAck.size(), 2s)), ToHex(kAck));
+    EXPECT_EQ(Spaced(line.Read(kAck.size(), 2s)), Spaced(kAck));
   }
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
   std::filesystem::remove_all(dir);
@@ -281,7 +281,7 @@ TEST(VirtualPlcDevice, ServesAGivenDevice) {
     ASSERT_TRUE(plc.WaitForAnswers(1, 2s));
     std::vector<std::uint8_t> answer(kAck.size());
     EXPECT_EQ(read(master, answer.data(), answer.size()), static_cast<ssize_t>(kAck.size()));
-    EXPECT_EQ(ToHex(answer), ToHex(kAck));
+    EXPECT_EQ(Spaced(answer), Spaced(kAck));
     EXPECT_EQ(plc.memory().Word(Family::D, 100), 5);
   }
   close(slave);

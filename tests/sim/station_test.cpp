@@ -11,13 +11,13 @@
 
 #include "sim/end_codes.h"
 #include "sim/frame_decoder.h"
-#include "tests/sim/hex.h"
+#include "support/bytes.h"
 
 namespace kestova::sim {
 namespace {
 
-using test::Hex;
-using test::ToHex;
+using testing::Bytes;
+using testing::Spaced;
 
 // Memory every row starts from.
 void Arrange(Station& station) {
@@ -288,13 +288,13 @@ TEST(StationTable, AnswersEachRequestExactly) {
     station.set_sum_check(row.sum_check);
     station.set_cpu_state(row.cpu_before);
 
-    const auto answer = station.HandleFrame(Hex(row.request));
+    const auto answer = station.HandleFrame(Bytes(row.request));
 
     if (std::string(row.answer).empty()) {
-      EXPECT_FALSE(answer.has_value()) << "answered " << ToHex(*answer);
+      EXPECT_FALSE(answer.has_value()) << "answered " << Spaced(*answer);
     } else {
       ASSERT_TRUE(answer.has_value());
-      EXPECT_EQ(ToHex(*answer), ToHex(Hex(row.answer)));
+      EXPECT_EQ(Spaced(*answer), Spaced(Bytes(row.answer)));
     }
     if (row.check) row.check(station);
   }
@@ -316,9 +316,9 @@ TEST(StationTable, ReadsEveryFamily) {
                                             DeviceCode(family),
                                             0x01,
                                             0x00};
-    const auto answer = station.HandleFrame(test::Request(0x0401, 0x0000, data));
+    const auto answer = station.HandleFrame(testing::RequestFrame(0x0401, 0x0000, data));
     ASSERT_TRUE(answer.has_value());
-    EXPECT_EQ(ToHex(*answer), "10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 5A A5 10 03");
+    EXPECT_EQ(Spaced(*answer), "10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 5A A5 10 03");
   }
 }
 
@@ -327,7 +327,7 @@ TEST(StationTable, LongestReadIs980BytesWithTheSumCheck) {
   station.set_sum_check(true);
   for (std::int32_t i = 0; i < 480; ++i) station.memory().SetWord(Family::D, i, 0x0102);
   const auto answer = station.HandleFrame(
-      test::Request(0x0401, 0x0000, {0x00, 0x00, 0x00, 0xA8, 0xE0, 0x01}, true));
+      testing::RequestFrame(0x0401, 0x0000, {0x00, 0x00, 0x00, 0xA8, 0xE0, 0x01}, true));
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(answer->size(), 980u);
   // Count field 12 + 960 = 972 = 0x03CC.
@@ -339,7 +339,7 @@ TEST(FrameDecoder, SumCharactersExpireIntoAMissingSum) {
   FrameDecoder decoder(true);
   std::optional<ReceivedRequest> done;
   for (const auto byte :
-       Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30"))
+       Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30"))
     done = decoder.Feed(byte);
   EXPECT_FALSE(done.has_value());
   EXPECT_TRUE(decoder.awaiting_sum());
@@ -353,7 +353,7 @@ TEST(FrameDecoder, SumCharactersExpireIntoAMissingSum) {
 TEST(FrameDecoder, NextFrameInPlaceOfTheSumIsStillRead) {
   FrameDecoder decoder(true);
   std::vector<ReceivedRequest> done;
-  const auto frame = Hex("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03");
+  const auto frame = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03");
   auto wire = frame;
   wire.insert(wire.end(), frame.begin(), frame.end());
   wire.push_back(0x30);
@@ -369,7 +369,7 @@ TEST(FrameDecoder, DecodesFieldsAndKeepsRawBytes) {
   FrameDecoder decoder(false);
   std::optional<ReceivedRequest> done;
   const auto wire =
-      Hex("10 02 13 00 F8 01 02 10 10 04 05 06 07 02 14 01 00 01 10 10 00 00 90 01 10 03");
+      Bytes("10 02 13 00 F8 01 02 10 10 04 05 06 07 02 14 01 00 01 10 10 00 00 90 01 10 03");
   for (const auto byte : wire)
     if (auto request = decoder.Feed(byte)) done = request;
   ASSERT_TRUE(done.has_value());
@@ -379,7 +379,7 @@ TEST(FrameDecoder, DecodesFieldsAndKeepsRawBytes) {
   EXPECT_EQ(done->routing, (std::array<std::uint8_t, 7>{0x01, 0x02, 0x10, 0x04, 0x05, 0x06, 0x07}));
   EXPECT_EQ(done->command, 0x1402);
   EXPECT_EQ(done->subcommand, 0x0001);
-  EXPECT_EQ(ToHex(done->data), "01 10 00 00 90 01");
+  EXPECT_EQ(Spaced(done->data), "01 10 00 00 90 01");
   EXPECT_EQ(done->sum_status, SumStatus::NotChecked);
 }
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <random>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "sim/station.h"
 #include "soak_checks.h"
 #include "soak_fault.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "control/plain_host.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "sim/virtual_plc.h"
 #include "soak_checks.h"
 #include "soak_fault.h"

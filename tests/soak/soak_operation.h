@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "control/device_image.h"
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "sim/device_memory.h"
 
 namespace kestova::soak {

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "support/memory_port.h"
 
 namespace kestova::testing {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "link/automation_error.h"
 #include "link/platform_port.h"
 #include "support/test_host.h"

@@ -1,12 +1,15 @@
-// What every operation refuses before it sends, on the in-memory port. Accepted calls
-// are recognised by the frame they send (no answer comes; Timeout -1 ends them at once;
-// a second passes before each call, so the line left by the last time-out is quiet).
+// What every operation refuses before it sends, and the name it gives itself in the log,
+// on the in-memory port. Accepted calls are recognised by the frame they send (no answer
+// comes; Timeout -1 ends them at once; a second passes before each call, so the line left
+// by the last time-out is quiet). What an accepted call does to the PLC is proven end to
+// end, against the virtual PLC.
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
-#include "control/tarvane.h"
+#include "kestova/tarvane.h"
 #include "support/raised.h"
 #include "support/bytes.h"
 #include "support/control_fixture.h"
@@ -53,37 +56,29 @@ class ArgumentChecks : public testing::ControlFixture {
   std::size_t sent_before_ = 0;
 };
 
+// Each method reaches its family (the end-to-end suite calls every one of them); here the
+// checks run through the by-family entry points, against limits and texts of the test's own.
 struct ReadRow {
+  DeviceFamily family;
   const char* name;
-  std::function<int(Tarvane&, std::int32_t, std::int16_t)> read;
   std::int32_t limit;
   bool bits;
   const char* address_message;
 };
 
-std::vector<ReadRow> ReadRows() {
-  auto m = [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(VariantToInteger(t.ReadM(s, p))); };
-  return {
-      {"ReadX", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadX(s, p)); }, 8191, true, "XAddress Invalid"},
-      {"ReadY", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadY(s, p)); }, 8191, true, "YAddress Invalid"},
-      {"ReadM", m, 20000, true, "M Address Invalid"},
-      {"ReadB", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadB(s, p)); }, 12287, true, "B Address Invalid"},
-      {"ReadSB", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadSB(s, p)); }, 2047, true, "SB Address Invalid"},
-      {"ReadSM", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadSM(s, p)); }, 2047, true, "SM Address Invalid"},
-      {"ReadL", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadL(s, p)); }, 8191, true, "L Address Invalid"},
-      {"ReadF", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadF(s, p)); }, 8191, true, "F Address Invalid"},
-      {"ReadS", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadS(s, p)); }, 8191, true, "S Address Invalid"},
-      {"ReadD", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadD(s, p)); }, 20000, false, "D Address Invalid"},
-      {"ReadSD", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadSD(s, p)); }, 2047, false, "D Address Invalid"},
-      {"ReadW", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadW(s, p)); }, 20000, false, "W Address Invalid"},
-      {"ReadSW", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadSW(s, p)); }, 2047, false, "SW Address Invalid"},
-      {"ReadZR", [](Tarvane& t, std::int32_t s, std::int16_t p) { return int(t.ReadZR(s, p)); }, 64000, false, "ZR Address Invalid"},
-  };
-}
-
 TEST_F(ArgumentChecks, EveryReadChecksAddressThenPoints) {
+  using F = DeviceFamily;
+  const ReadRow rows[] = {
+      {F::X, "X", 8191, true, "XAddress Invalid"},    {F::Y, "Y", 8191, true, "YAddress Invalid"},
+      {F::M, "M", 20000, true, "M Address Invalid"},  {F::B, "B", 12287, true, "B Address Invalid"},
+      {F::SB, "SB", 2047, true, "SB Address Invalid"}, {F::SM, "SM", 2047, true, "SM Address Invalid"},
+      {F::L, "L", 8191, true, "L Address Invalid"},   {F::F, "F", 8191, true, "F Address Invalid"},
+      {F::S, "S", 8191, true, "S Address Invalid"},   {F::D, "D", 20000, false, "D Address Invalid"},
+      {F::SD, "SD", 2047, false, "D Address Invalid"}, {F::W, "W", 20000, false, "W Address Invalid"},
+      {F::SW, "SW", 2047, false, "SW Address Invalid"}, {F::ZR, "ZR", 64000, false, "ZR Address Invalid"},
+  };
   const std::string points_message = "Read Points Invalid, Should be from 1 to 480";
-  for (const ReadRow& row : ReadRows()) {
+  for (const ReadRow& row : rows) {
     const std::int32_t per_word = row.bits ? 16 : 1;
     const std::int32_t last_start = row.limit - per_word + 1;  // one word ending on the limit
     struct Case {
@@ -101,8 +96,8 @@ TEST_F(ArgumentChecks, EveryReadChecksAddressThenPoints) {
         {0, 481, 481 * per_word - 1 > row.limit ? row.address_message : points_message.c_str()},
     };
     for (const Case& c : cases) {
-      const int result = Call([&] { return row.read(*control_, c.start, c.points); });
-      const std::string where = std::string(row.name) + "(" + std::to_string(c.start) + ", " +
+      const int result = Call([&] { return control_->Read(row.family, c.start, c.points); });
+      const std::string where = std::string("Read") + row.name + "(" + std::to_string(c.start) + ", " +
                                 std::to_string(c.points) + ")";
       if (c.event == nullptr) {
         EXPECT_TRUE(Sent()) << where;
@@ -129,80 +124,100 @@ TEST_F(ArgumentChecks, ReadMHandsItsResultInAVariant) {
   EXPECT_EQ(host_.events, std::vector<std::string>{"Read Points Invalid, Should be from 1 to 480"});
 }
 
-struct BitRow {
-  const char* name;
-  std::function<int(Tarvane&, std::int32_t)> call;
-  std::int32_t limit;
-  const char* message;
-  std::uint8_t code;
-  std::uint8_t on;
-};
-
-TEST_F(ArgumentChecks, EverySetAndResetChecksItsLimit) {
-  const BitRow rows[] = {
-      {"SetM", [](Tarvane& t, std::int32_t a) { return int(t.SetM(a)); }, 20000, "M Address OverLimit", 0x90, 1},
-      {"SetY", [](Tarvane& t, std::int32_t a) { return int(t.SetY(a)); }, 8191, " Y Address OverLimit", 0x9D, 1},
-      {"SetB", [](Tarvane& t, std::int32_t a) { return int(t.SetB(a)); }, 12287, "B Address OverLimit", 0xA0, 1},
-      {"SetL", [](Tarvane& t, std::int32_t a) { return int(t.SetL(a)); }, 8191, "L Address OverLimit, max 8191", 0x92, 1},
-      {"SetF", [](Tarvane& t, std::int32_t a) { return int(t.SetF(a)); }, 8191, "F Address OverLimit, max 8191", 0x93, 1},
-      {"SetS", [](Tarvane& t, std::int32_t a) { return int(t.SetS(a)); }, 8191, "S Address OverLimit, max 8191", 0x98, 1},
-      {"ResetY", [](Tarvane& t, std::int32_t a) { return int(t.ResetY(a)); }, 8191, "Y Address OverLimit", 0x9D, 0},
-      {"ResetM", [](Tarvane& t, std::int32_t a) { return int(t.ResetM(a)); }, 20000, "M Address OverLimit", 0x90, 0},
-      {"ResetB", [](Tarvane& t, std::int32_t a) { return int(t.ResetB(a)); }, 12287, "B Address OverLimit", 0xA0, 0},
-      {"ResetL", [](Tarvane& t, std::int32_t a) { return int(t.ResetL(a)); }, 8191, "L Address OverLimit, max 8191", 0x92, 0},
-      {"ResetF", [](Tarvane& t, std::int32_t a) { return int(t.ResetF(a)); }, 8191, "F Address OverLimit, max 8191", 0x93, 0},
-      {"ResetS", [](Tarvane& t, std::int32_t a) { return int(t.ResetS(a)); }, 8191, "S Address OverLimit, max 8191", 0x98, 0},
-  };
-  for (const BitRow& row : rows) {
-    Call([&] { return row.call(*control_, row.limit); });
-    ASSERT_TRUE(Sent()) << row.name;
-    EXPECT_EQ(LastRequestData(), (std::vector<std::uint8_t>{0x01, static_cast<std::uint8_t>(row.limit & 0xFF),
-                                                            static_cast<std::uint8_t>(row.limit >> 8), 0x00,
-                                                            row.code, row.on}))
-        << row.name;
-    // A refused address is a failed write: 1, not 0.
-    EXPECT_EQ(Call([&] { return row.call(*control_, row.limit + 1); }), 1) << row.name;
-    EXPECT_FALSE(Sent()) << row.name;
-    EXPECT_EQ(host_.events, std::vector<std::string>{row.message}) << row.name;
-    EXPECT_EQ(RaisedBy([&] { row.call(*control_, -1); }), ErrorNumber::Overflow) << row.name;
-    EXPECT_FALSE(Sent()) << row.name;
-  }
-}
-
-TEST_F(ArgumentChecks, WordWritesCheckTheirLimit) {
+// A refused address is a failed write: 1, not 0, with the method's own text; a negative
+// one overflows when its bytes are formed.
+TEST_F(ArgumentChecks, EveryWordWriteSetAndResetChecksItsLimit) {
+  using F = DeviceFamily;
+  enum Kind { kWrite, kSet, kReset };
   struct Row {
     const char* name;
-    std::function<int(std::int32_t)> call;
+    Kind kind;
+    F family;
     std::int32_t limit;
     const char* message;
   } rows[] = {
-      {"WriteD", [&](std::int32_t a) { return int(control_->WriteD(a, 5)); }, 20000, "D Address OverLimit"},
-      {"WriteW", [&](std::int32_t a) { return int(control_->WriteW(a, 5)); }, 20000, "W Address OverLimit"},
-      {"WriteZR", [&](std::int32_t a) { return int(control_->WriteZR(a, 5)); }, 64000, "ZR Address OverLimit"},
+      {"WriteD", kWrite, F::D, 20000, "D Address OverLimit"},
+      {"WriteW", kWrite, F::W, 20000, "W Address OverLimit"},
+      {"WriteZR", kWrite, F::ZR, 64000, "ZR Address OverLimit"},
+      {"SetM", kSet, F::M, 20000, "M Address OverLimit"},
+      {"SetY", kSet, F::Y, 8191, " Y Address OverLimit"},
+      {"SetB", kSet, F::B, 12287, "B Address OverLimit"},
+      {"SetL", kSet, F::L, 8191, "L Address OverLimit, max 8191"},
+      {"SetF", kSet, F::F, 8191, "F Address OverLimit, max 8191"},
+      {"SetS", kSet, F::S, 8191, "S Address OverLimit, max 8191"},
+      {"ResetY", kReset, F::Y, 8191, "Y Address OverLimit"},
+      {"ResetM", kReset, F::M, 20000, "M Address OverLimit"},
+      {"ResetB", kReset, F::B, 12287, "B Address OverLimit"},
+      {"ResetL", kReset, F::L, 8191, "L Address OverLimit, max 8191"},
+      {"ResetF", kReset, F::F, 8191, "F Address OverLimit, max 8191"},
+      {"ResetS", kReset, F::S, 8191, "S Address OverLimit, max 8191"},
   };
   for (const Row& row : rows) {
-    Call([&] { return row.call(row.limit); });
+    const auto call = [&](std::int32_t address) {
+      return int(row.kind == kWrite ? control_->WriteWord(row.family, address, 5)
+                                    : control_->SwitchBit(row.family, address, row.kind == kSet));
+    };
+    Call([&] { return call(row.limit); });
     EXPECT_TRUE(Sent()) << row.name;
-    EXPECT_EQ(Call([&] { return row.call(row.limit + 1); }), 1) << row.name;
+    EXPECT_EQ(Call([&] { return call(row.limit + 1); }), 1) << row.name;
     EXPECT_FALSE(Sent()) << row.name;
     EXPECT_EQ(host_.events, std::vector<std::string>{row.message}) << row.name;
-    EXPECT_EQ(RaisedBy([&] { row.call(-1); }), ErrorNumber::Overflow) << row.name;
+    EXPECT_EQ(RaisedBy([&] { call(-1); }), ErrorNumber::Overflow) << row.name;
     EXPECT_FALSE(Sent()) << row.name;
   }
-  Call([&] { return control_->WriteD(100, -1); });
-  EXPECT_EQ(LastRequestData(), Bytes("64 00 00 A8 01 00 FF FF"));
-  Call([&] { return control_->WriteD(100, 32767); });
-  EXPECT_EQ(LastRequestData(), Bytes("64 00 00 A8 01 00 FF 7F"));
 }
 
 TEST_F(ArgumentChecks, ByFamilyEntryPointsTakeOnlyTheirFamilies) {
   EXPECT_EQ(RaisedBy([&] { control_->SwitchBit(DeviceFamily::X, 0, true); }), ErrorNumber::InvalidCall);
   EXPECT_EQ(RaisedBy([&] { control_->WriteWord(DeviceFamily::M, 0, 1); }), ErrorNumber::InvalidCall);
   EXPECT_FALSE(Sent());
-  EXPECT_EQ(Call([&] { return control_->SwitchBit(DeviceFamily::Y, 8192, true); }), 1);
-  EXPECT_EQ(host_.events, std::vector<std::string>{" Y Address OverLimit"});
-  Call([&] { return control_->WriteWord(DeviceFamily::ZR, 64000, 1); });
-  EXPECT_EQ(LastRequestData(), Bytes("00 FA 00 B0 01 00 01 00"));
+}
+
+// The texts of an operation's time-out and error-answer records, and whether its time-out
+// counts the seconds (the batch read's does).
+TEST_F(ArgumentChecks, EveryOperationNamesItselfInTheLog) {
+  const std::vector<std::int16_t> one = {1};
+  struct Row {
+    const char* name;
+    std::function<int()> call;
+    const char* timeout_event;
+    const char* timeout_record;
+    const char* error_record;
+  } rows[] = {
+      {"ReadD", [&] { return int(control_->ReadD(0, 1)); }, "TimeOut 0 Second", "ReadWord Time Out A8",
+       "ReadWord ErroCode=4031DeviceCode = A8"},
+      {"ReadX", [&] { return int(control_->ReadX(0, 1)); }, "TimeOut 0 Second", "ReadWord Time Out 9C",
+       "ReadWord ErroCode=4031DeviceCode = 9C"},
+      {"WriteW", [&] { return int(control_->WriteW(0, 1)); }, "TimeOut", "WriteSingleWord Time Out",
+       "WriteSingleWord ErroCode=4031"},
+      {"SetL", [&] { return int(control_->SetL(0)); }, "TimeOut", "WriteSingleBit Time Out", "WriteSingleBit ErroCode=4031"},
+      {"WriteBlock", [&] { return int(control_->WriteBlock("D0", 1, IntegerArray::ZeroBased(one))); }, "TimeOut",
+       "WriteBlock Time Out", "WriteBlock ErroCode=4031"},
+      {"RemoteRun", [&] { return int(control_->RemoteRun()); }, "TimeOut", "RemoteRun Time Out", "RemoteRun ErroCode=4031"},
+      {"RemoteStop", [&] { return int(control_->RemoteStop()); }, "TimeOut", "WriteSingleBit Time Out",
+       "RemoteOperation ErroCode=4031"},
+      {"RemoteReset", [&] { return int(control_->RemoteReset()); }, "TimeOut", "WriteSingleBit Time Out",
+       "RemoteOperation ErroCode=4031"},
+  };
+  const auto starts_with = [](const std::string& line, const char* text) {
+    return line.size() >= 19 && line.compare(19, std::strlen(text), text) == 0;
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove(host_.log_folder / "20100601.CEL");
+    port_->SetResponder(nullptr);
+    control_->SetTimeout(-1);
+    EXPECT_EQ(Call(row.call), 1) << row.name;
+    EXPECT_EQ(host_.events, std::vector<std::string>{row.timeout_event}) << row.name;
+    port_->SetResponder([](testing::MemoryPort& port, const std::vector<std::uint8_t>&) {
+      port.Deliver(Answer(0x4031, {}, false));
+    });
+    control_->SetTimeout(1);
+    EXPECT_EQ(Call(row.call), 0x4031) << row.name;
+    const auto lines = host_.LogLines("20100601.CEL");
+    ASSERT_GE(lines.size(), 2u) << row.name;
+    EXPECT_TRUE(starts_with(lines[0], row.timeout_record)) << row.name << ": " << lines[0];
+    EXPECT_TRUE(starts_with(lines[1], row.error_record)) << row.name << ": " << lines[1];
+  }
 }
 
 TEST_F(ArgumentChecks, BlockWriteChecksInOrder) {

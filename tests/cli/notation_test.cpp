@@ -1,85 +1,18 @@
-// The device notation and number forms the tool accepts, and the labels it prints.
+// The number forms and --as value forms the tool accepts, and what it prints for them.
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "cli/device_notation.h"
 #include "cli/number_text.h"
 #include "cli/reporter.h"
 #include "cli/usage_error.h"
+#include "cli/value_forms.h"
 #include "link/automation_error.h"
+#include "values/value_error.h"
 
 namespace kestova::cli {
 namespace {
-
-struct DeviceRow {
-  const char* text;
-  DeviceFamily family;
-  std::int64_t number;
-  const char* label;
-};
-
-TEST(DeviceNotation, ParsesFamilyLongestFirstAndNumberInTheFamilysBase) {
-  const DeviceRow rows[] = {
-      {"X1F0", DeviceFamily::X, 0x1F0, "X1F0"},
-      {"x1f0", DeviceFamily::X, 0x1F0, "X1F0"},
-      {"Y0", DeviceFamily::Y, 0, "Y0"},
-      {"B2FFF", DeviceFamily::B, 0x2FFF, "B2FFF"},
-      {"W1A", DeviceFamily::W, 26, "W1A"},
-      {"w10", DeviceFamily::W, 16, "W10"},
-      {"SB7FF", DeviceFamily::SB, 0x7FF, "SB7FF"},
-      {"sw1a", DeviceFamily::SW, 26, "SW1A"},
-      {"D100", DeviceFamily::D, 100, "D100"},
-      {"d0100", DeviceFamily::D, 100, "D100"},
-      {"M20000", DeviceFamily::M, 20000, "M20000"},
-      {"L5", DeviceFamily::L, 5, "L5"},
-      {"F5", DeviceFamily::F, 5, "F5"},
-      {"S5", DeviceFamily::S, 5, "S5"},
-      {"SM400", DeviceFamily::SM, 400, "SM400"},
-      // Longest first: SD is the special register, not step relay S with "D5".
-      {"SD5", DeviceFamily::SD, 5, "SD5"},
-      {"sd5", DeviceFamily::SD, 5, "SD5"},
-      {"ZR40000", DeviceFamily::ZR, 40000, "ZR40000"},
-      {"zR7", DeviceFamily::ZR, 7, "ZR7"},
-      {"X7FFFFFFF", DeviceFamily::X, 0x7FFFFFFF, "X7FFFFFFF"},
-  };
-  for (const DeviceRow& row : rows) {
-    SCOPED_TRACE(row.text);
-    const DeviceAddress device = ParseDevice(row.text);
-    EXPECT_EQ(device.family, row.family);
-    EXPECT_EQ(device.number, row.number);
-    EXPECT_EQ(DeviceLabel(device), row.label);
-  }
-}
-
-TEST(DeviceNotation, RefusesWhatIsNotADevice) {
-  const char* rows[] = {
-      "",          // nothing
-      "Q1",        // unknown family
-      "Z100",      // Z alone is not ZR
-      "D",         // no number
-      "ZR",        // no number
-      "D1x",       // not a decimal digit
-      "D1A",       // hexadecimal digit in a decimal family
-      "X1G",       // not a hexadecimal digit
-      "M-1",       // no sign in a device number
-      " D100",     // the blank is not a family
-      "D100 ",     // nor a trailing blank part of the number
-      "D10.5",     // no bit notation
-      "X80000000", // beyond 32 bits
-  };
-  for (const char* text : rows) {
-    SCOPED_TRACE(text);
-    EXPECT_THROW(ParseDevice(text), UsageError);
-  }
-}
-
-TEST(DeviceNotation, LabelsBitsFromTheStartDeviceUpInTheFamilysBase) {
-  EXPECT_EQ(DeviceLabel(DeviceFamily::X, 0x1F0 + 15), "X1FF");
-  EXPECT_EQ(DeviceLabel(DeviceFamily::M, 16 + 15), "M31");
-  EXPECT_EQ(DeviceLabel(DeviceFamily::SB, 0x10), "SB10");
-}
 
 struct NumberRow {
   const char* text;
@@ -115,6 +48,48 @@ TEST(NumberText, NarrowingOutOfRangeIsTheControlsOverflow) {
     }
   }
   EXPECT_THROW(ToLong(std::int64_t{1} << 31), AutomationError);
+}
+
+struct ShowRow {
+  const char* as;
+  std::vector<int> image;  // the image's signed words
+  std::int64_t points;
+  std::string shown;       // "device text json;" per value
+};
+
+TEST(ValueForms, ShowsEachValueAtItsFirstDeviceWithItsJson) {
+  const ShowRow rows[] = {
+      {"int16", {-1, 0x7FFF}, 2, "W1A -1 -1;W1B 32767 32767;"},
+      {"uint16", {-1}, 1, "W1A 65535 65535;"},
+      {"hex", {-21555}, 1, "W1A 0xABCD \"0xABCD\";"},
+      {"int32", {-2, -1, 0x5678, 0x1234}, 2, "W1A -2 -2;W1C 305419896 305419896;"},
+      {"uint32", {-2, -1}, 1, "W1A 4294967294 4294967294;"},
+      {"float", {0, 0x4060, -13107, 0x3DCC, 0, -128}, 3, "W1A 3.5 3.5;W1C 0.1 0.1;W1E -inf null;"},
+      {"text", {0x4241, 0x43, 0x4545}, 5, "W1A ABC \"ABC\";"},
+  };
+  for (const ShowRow& row : rows) {
+    SCOPED_TRACE(row.as);
+    const ValueForm form = *ValueFormNamed(row.as);
+    EXPECT_EQ(WordsOf(form, row.points), static_cast<std::int64_t>(row.image.size()));
+    std::string shown;
+    for (const ShownValue& v : ShowValues(form, {DeviceFamily::W, 0x1A, {}}, row.image, row.points)) {
+      shown += v.device + " " + v.text + " " + v.json.dump() + ";";
+    }
+    EXPECT_EQ(shown, row.shown);
+  }
+  EXPECT_FALSE(ValueFormNamed("int64"));
+}
+
+TEST(ValueForms, EncodesTypedValuesAndRefusesWhatIsNotOne) {
+  EXPECT_EQ(EncodeValues(ValueForm::kFloat, {"3.5", "-inf"}), (std::vector<std::int16_t>{0, 0x4060, 0, -128}));
+  EXPECT_EQ(EncodeValues(ValueForm::kHex, {"abcd", "0x1"}), (std::vector<std::int16_t>{-21555, 1}));
+  EXPECT_EQ(EncodeValues(ValueForm::kUInt32, {"0x10000"}), (std::vector<std::int16_t>{0, 1}));
+  EXPECT_EQ(EncodeValues(ValueForm::kText, {"ABC"}), (std::vector<std::int16_t>{0x4241, 0x43}));
+  const std::pair<ValueForm, std::vector<std::string>> usage[] = {
+      {ValueForm::kFloat, {"3,5"}}, {ValueForm::kHex, {"10000"}}, {ValueForm::kHex, {"-1"}},
+      {ValueForm::kInt32, {"1.5"}}, {ValueForm::kText, {"A", "B"}}, {ValueForm::kText, {""}}};
+  for (const auto& [form, texts] : usage) EXPECT_THROW(EncodeValues(form, texts), UsageError) << texts[0];
+  EXPECT_THROW(EncodeValues(ValueForm::kInt16, {"32768"}), ValueError);
 }
 
 TEST(Reporter, EndCodeIsFourUpperCaseHexDigitsOfTheSixteenBits) {

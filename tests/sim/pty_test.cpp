@@ -72,12 +72,6 @@ TEST_F(VirtualPlcPty, AnswersAndRecordsTheRequest) {
   EXPECT_EQ(plc_->request_count(), 0u);
 }
 
-TEST_F(VirtualPlcPty, WritesReachMemory) {
-  SendAndWait(kWriteD100);
-  EXPECT_EQ(plc_->memory().Word(Family::D, 100), 5);
-  EXPECT_EQ(Spaced(line_->Read(kAck.size(), 2s)), Spaced(kAck));
-}
-
 TEST_F(VirtualPlcPty, DelayedAnswerComesLate) {
   plc_->InjectFault(Fault::Delay(150ms), 1);
   const auto sent = Clock::now();
@@ -122,6 +116,7 @@ TEST_F(VirtualPlcPty, FaultsForTheNextRequestsOnlyAndCombined) {
   const std::vector<Row> rows = {
       {"cut after 10 bytes", Fault::Cut(10),
        std::vector<std::uint8_t>(kAnswerD100.begin(), kAnswerD100.begin() + 10)},
+      {"cut past the end", Fault::Cut(100), kAnswerD100},
       {"noise before", Fault::NoiseBefore({0x00, 0xFF}), Join(Bytes("00 FF"), kAnswerD100)},
       {"noise after", Fault::NoiseAfter({0x10, 0x02}), Join(kAnswerD100, Bytes("10 02"))},
       {"answer twice", Fault::AnswerTwice(), Join(kAnswerD100, kAnswerD100)},

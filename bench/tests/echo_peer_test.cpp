@@ -74,8 +74,7 @@ TEST_F(BenchRigTest, ControlRunsEveryTransactionAgainstTheVirtualPlcWithEitherWa
       control.SetTimeout(1);
       control.Open();
       for (const BenchTransaction& transaction : StandardTransactions()) {
-        EXPECT_NO_THROW(control.Run(transaction))
-            << transaction.name << (paced ? " paced" : "")
+        EXPECT_NO_THROW(control.Run(transaction)) << transaction.name << (paced ? " paced" : "")
             << (wait == WaitStyle::Spinning ? " spinning" : " blocking");
       }
       control.Close();

@@ -36,8 +36,7 @@ class Program {
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    const int failed =
-        posix_spawn(&pid_, KESTOVA_PLCSIM_PATH, &actions, nullptr, argv.data(), environ);
+    const int failed = posix_spawn(&pid_, KESTOVA_PLCSIM_PATH, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     out_ = out[0];
@@ -87,8 +86,7 @@ TEST(PlcsimProgram, ServesUntilTerminated) {
 TEST(PlcsimProgram, FaultOptionsApplyToTheCountedRequests) {
   Program program({"--end-code", "4031", "--count", "1"});
   test::PtyLine line(program.ReadLine());
-  const auto write =
-      Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
+  const auto write = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
   line.Send(write);
   line.Send(write);
   EXPECT_EQ(Spaced(line.Read(36, 2s)),

@@ -21,14 +21,11 @@ using testing::Spaced;
 using Clock = std::chrono::steady_clock;
 
 // Reads of one word, D100 and D101, and their answers (no sum check).
-const auto kReadD100 =
-    Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 01 00 10 03");
+const auto kReadD100 = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 01 00 10 03");
 const auto kAnswerD100 = Bytes("10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 10 03");
-const auto kReadD101 =
-    Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 65 00 00 A8 01 00 10 03");
+const auto kReadD101 = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 65 00 00 A8 01 00 10 03");
 const auto kAnswerD101 = Bytes("10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 CD AB 10 03");
-const auto kWriteD100 =
-    Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
+const auto kWriteD100 = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
 const auto kAck = Bytes("10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 10 03");
 
 std::vector<std::uint8_t> Join(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
@@ -221,8 +218,7 @@ TEST(VirtualPlcPacing, LongestReadTakesItsLineTimeAt115200_8O1) {
 }
 
 TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("kestova-sim-" + std::to_string(getpid()));
+  const auto dir = std::filesystem::temp_directory_path() / ("kestova-sim-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const auto link = dir / "plc";
   {
@@ -241,8 +237,7 @@ TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
 }
 
 TEST(VirtualPlcLink, RefusesToReplaceARegularFile) {
-  const auto file =
-      std::filesystem::temp_directory_path() / ("kestova-sim-file-" + std::to_string(getpid()));
+  const auto file = std::filesystem::temp_directory_path() / ("kestova-sim-file-" + std::to_string(getpid()));
   {
     std::FILE* f = std::fopen(file.c_str(), "w");
     std::fclose(f);

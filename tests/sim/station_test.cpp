@@ -216,8 +216,7 @@ TEST(FrameDecoder, NextFrameInPlaceOfTheSumIsStillRead) {
 TEST(FrameDecoder, DecodesFieldsAndKeepsRawBytes) {
   FrameDecoder decoder(false);
   std::optional<ReceivedRequest> done;
-  const auto wire =
-      Bytes("10 02 13 00 F8 01 02 10 10 04 05 06 07 02 14 01 00 01 10 10 00 00 90 01 10 03");
+  const auto wire = Bytes("10 02 13 00 F8 01 02 10 10 04 05 06 07 02 14 01 00 01 10 10 00 00 90 01 10 03");
   for (const auto byte : wire)
     if (auto request = decoder.Feed(byte)) done = request;
   ASSERT_TRUE(done.has_value());

@@ -135,21 +135,77 @@ struct Observed {
 class LogTail {
  public:
   explicit LogTail(std::filesystem::path folder) : folder_(std::move(folder)) {}
-  std::vector<std::string> NewLines();
+
+  std::vector<std::string> NewLines() {
+    std::vector<std::string> names, lines;
+    if (std::filesystem::exists(folder_)) {
+      for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+        if (entry.path().extension() == ".CEL") names.push_back(entry.path().filename().string());
+      }
+    }
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+      std::ifstream in(folder_ / name, std::ios::binary);
+      std::uintmax_t& offset = read_up_to_[name];
+      in.seekg(static_cast<std::streamoff>(offset));
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      offset += text.size();
+      for (std::size_t start = 0, end = 0; start < text.size(); start = end + 2) {
+        end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+          lines.push_back(text.substr(start) + "<no CR LF>");
+          break;
+        }
+        lines.push_back(text.substr(start, end - start));
+      }
+    }
+    return lines;
+  }
 
  private:
   std::filesystem::path folder_;
   std::map<std::string, std::uintmax_t> read_up_to_;
 };
 
+int ImageElement(const Tarvane& control, DeviceFamily family, std::int32_t index) {
+  const int value = control.Image(family, index);
+  return IsBitFamily(family) ? value : static_cast<std::uint16_t>(value);
+}
+
 // The image the control must hold: what successful reads brought, zero elsewhere.
 class ImageShadow {
  public:
-  ImageShadow();
+  ImageShadow() {
+    for (int f = 0; f < kDeviceFamilyCount; ++f) {
+      expected_[static_cast<std::size_t>(f)].assign(static_cast<std::size_t>(LastImageIndex(static_cast<DeviceFamily>(f))) + 1, 0);
+    }
+  }
+
   // The elements a read covers: with `memory` (it succeeded) they now hold the PLC's
   // memory, without it they are as before. Returns how many of the control's differ.
-  int CheckRead(const Tarvane& control, const sim::DeviceMemory* memory, const Operation& read);
-  int CheckAll(const Tarvane& control) const;
+  int CheckRead(const Tarvane& control, const sim::DeviceMemory* memory, const Operation& read) {
+    auto& expected = expected_[static_cast<std::size_t>(read.family)];
+    const sim::Family f = StationFamily(read.family);
+    const bool bits = IsBitFamily(read.family);
+    int mismatches = 0;
+    for (std::int32_t i = read.address; i < read.address + read.points * (bits ? 16 : 1); ++i) {
+      int& value = expected[static_cast<std::size_t>(i)];
+      if (memory) value = bits ? (memory->Bit(f, i) ? 1 : 0) : memory->Word(f, i);
+      if (ImageElement(control, read.family, i) != value) ++mismatches;
+    }
+    return mismatches;
+  }
+
+  int CheckAll(const Tarvane& control) const {
+    int mismatches = 0;
+    for (int f = 0; f < kDeviceFamilyCount; ++f) {
+      const auto& expected = expected_[static_cast<std::size_t>(f)];
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (ImageElement(control, static_cast<DeviceFamily>(f), static_cast<std::int32_t>(i)) != expected[i]) ++mismatches;
+      }
+    }
+    return mismatches;
+  }
 
  private:
   std::array<std::vector<int>, kDeviceFamilyCount> expected_;
@@ -161,9 +217,10 @@ struct Tally {
   std::array<long, kFaultKindCount> faults{};
   long mismatches = 0;
   long records_checked = 0;
-  void Mismatch(long call, const std::string& what);  // the first 20 in full on stderr
+  void Mismatch(long call, const std::string& what) {  // the first 20 in full on stderr
+  if (++mismatches <= 20) std::cerr << "mismatch at call " << call << ": " << what << "\n";
+  }
 };
-
 
 constexpr std::array kAllFamilies{DeviceFamily::X,  DeviceFamily::Y,  DeviceFamily::M, DeviceFamily::B,
                                   DeviceFamily::SB, DeviceFamily::SM, DeviceFamily::L, DeviceFamily::F,
@@ -197,11 +254,6 @@ std::int32_t ReadLimit(DeviceFamily f) {
 }
 
 std::string FamilyName(DeviceFamily f) { return sim::FamilyName(StationFamily(f)); }
-
-int ImageElement(const Tarvane& control, DeviceFamily family, std::int32_t index) {
-  const int value = control.Image(family, index);
-  return IsBitFamily(family) ? value : static_cast<std::uint16_t>(value);
-}
 
 std::string HexOf(const std::vector<std::uint8_t>& bytes) {
   std::string text = testing::Spaced(bytes);
@@ -406,70 +458,9 @@ std::vector<std::string> Compare(const Expectation& expected, const Observed& ob
   return differences;
 }
 
-std::vector<std::string> LogTail::NewLines() {
-  std::vector<std::string> names, lines;
-  if (std::filesystem::exists(folder_)) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
-      if (entry.path().extension() == ".CEL") names.push_back(entry.path().filename().string());
-    }
-  }
-  std::sort(names.begin(), names.end());
-  for (const auto& name : names) {
-    std::ifstream in(folder_ / name, std::ios::binary);
-    std::uintmax_t& offset = read_up_to_[name];
-    in.seekg(static_cast<std::streamoff>(offset));
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    offset += text.size();
-    for (std::size_t start = 0, end = 0; start < text.size(); start = end + 2) {
-      end = text.find("\r\n", start);
-      if (end == std::string::npos) {
-        lines.push_back(text.substr(start) + "<no CR LF>");
-        break;
-      }
-      lines.push_back(text.substr(start, end - start));
-    }
-  }
-  return lines;
-}
-
-ImageShadow::ImageShadow() {
-  for (int f = 0; f < kDeviceFamilyCount; ++f) {
-    expected_[static_cast<std::size_t>(f)].assign(static_cast<std::size_t>(LastImageIndex(static_cast<DeviceFamily>(f))) + 1, 0);
-  }
-}
-
-int ImageShadow::CheckRead(const Tarvane& control, const sim::DeviceMemory* memory, const Operation& read) {
-  auto& expected = expected_[static_cast<std::size_t>(read.family)];
-  const sim::Family f = StationFamily(read.family);
-  const bool bits = IsBitFamily(read.family);
-  int mismatches = 0;
-  for (std::int32_t i = read.address; i < read.address + read.points * (bits ? 16 : 1); ++i) {
-    int& value = expected[static_cast<std::size_t>(i)];
-    if (memory) value = bits ? (memory->Bit(f, i) ? 1 : 0) : memory->Word(f, i);
-    if (ImageElement(control, read.family, i) != value) ++mismatches;
-  }
-  return mismatches;
-}
-
-int ImageShadow::CheckAll(const Tarvane& control) const {
-  int mismatches = 0;
-  for (int f = 0; f < kDeviceFamilyCount; ++f) {
-    const auto& expected = expected_[static_cast<std::size_t>(f)];
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-      if (ImageElement(control, static_cast<DeviceFamily>(f), static_cast<std::int32_t>(i)) != expected[i]) ++mismatches;
-    }
-  }
-  return mismatches;
-}
-
-void Tally::Mismatch(long call, const std::string& what) {
-  if (++mismatches <= 20) std::cerr << "mismatch at call " << call << ": " << what << "\n";
-}
-
 // The time-out-heavy part: the control on the in-memory port, a virtual PLC station
 // answering each frame, faults applied to the answers on the test clock, so a 3-second
 // time-out costs no real time.
-
 
 constexpr long kEpisodeCalls = 40;
 constexpr long kFullImageCheckEvery = 250;
@@ -714,7 +705,6 @@ void MemorySoak::Run(long calls) {
 // The real-line part: the control on the POSIX port, the virtual PLC on the other end of a
 // pseudo-terminal, faults injected in the PLC one request at a time. Timeout 0 and few
 // real time-outs keep it short.
-
 
 using RealClock = std::chrono::steady_clock;
 

@@ -39,13 +39,5 @@ TEST_F(SpinningPortTest, GivesUpAtTheDeadlineWhenNothingArrives) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5));
 }
 
-TEST_F(SpinningPortTest, PassesTheOtherMembersThrough) {
-  EXPECT_TRUE(port_.PortOpen());
-  port_.SetPortOpen(false);
-  EXPECT_FALSE(port_.PortOpen());
-  port_.SetSettings("115200,o,8,1");
-  EXPECT_EQ(port_.Settings(), "115200,o,8,1");
-}
-
 }  // namespace
 }  // namespace kestova::bench

@@ -1,16 +1,14 @@
-// Fault scheduling, answer shaping, line timing and the output schedule, without a line.
+// Fault scheduling, line timing and the output schedule, without a line.
 #include <gtest/gtest.h>
 
 #include "sim/fault_scheduler.h"
 #include "sim/line_timing.h"
 #include "sim/output_schedule.h"
-#include "support/bytes.h"
 
 namespace kestova::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Spaced;
 
 TEST(FaultScheduler, CountedFaultsUseThemselvesUp) {
   FaultScheduler scheduler;
@@ -42,45 +40,6 @@ TEST(FaultScheduler, SameSeedSameRun) {
   const auto ones = std::count(fired.begin(), fired.end(), '1');
   EXPECT_GT(ones, 16);
   EXPECT_LT(ones, 48);
-}
-
-TEST(ShapeAnswer, LaysOutNoiseCutAndRepeat) {
-  const Answer ack{{0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00, 0x00}, 0, {}};
-  const std::string frame = "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 10 03";
-  struct Row {
-    const char* name;
-    AnswerPlan plan;
-    std::string expected;
-  };
-  AnswerPlan cut;
-  cut.cut = 4;
-  AnswerPlan noisy_twice;
-  noisy_twice.noise_before = {0x55};
-  noisy_twice.noise_after = {0x66};
-  noisy_twice.twice = true;
-  AnswerPlan silent;
-  silent.no_answer = true;
-  AnswerPlan cut_past_end;
-  cut_past_end.cut = 100;
-  AnswerPlan echo;
-  echo.echo = true;
-  AnswerPlan broken;
-  broken.broken_frame = true;
-  const Row rows[] = {
-      {"plain", AnswerPlan{}, frame},
-      {"cut after 4", cut, "10 02 0C 00"},
-      {"noise around a repeated answer", noisy_twice, "55 " + frame + " " + frame + " 66"},
-      {"no answer", silent, ""},
-      {"cut beyond the end", cut_past_end, frame},
-      {"echo of the request first", echo, "10 02 AA 10 03 " + frame},
-      {"broken frame with 10 10 02 and a false answer first", broken,
-       "10 02 0C 00 F8 10 41 10 10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03 " + frame},
-  };
-  const std::vector<std::uint8_t> request = {0x10, 0x02, 0xAA, 0x10, 0x03};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(Spaced(ShapeAnswer(ack, row.plan, false, request)), row.expected);
-  }
 }
 
 TEST(LineTiming, ReadsSettingsAndCountsBits) {

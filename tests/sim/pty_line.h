@@ -50,8 +50,7 @@ class PtyLine {
     const auto deadline = Clock::now() + timeout;
     std::vector<std::uint8_t> got;
     while (got.size() < n) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() < 0) break;
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) continue;

@@ -1,5 +1,5 @@
-// WriteBlock's device text and argument checks, driven through the control with a port
-// that hands every frame to a virtual PLC station in memory (no real I/O, no clock).
+// WriteBlock's device text and argument checks, driven through the control on the tests'
+// in-memory port, whose every frame a virtual PLC station in memory answers at once.
 // Each input is judged against an independent reading of the rules: which refusal and
 // message, which run-time error, or a write that lands in the station's memory with
 // exactly the values given, nothing more.
@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <set>
@@ -16,10 +15,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "control/host.h"
 #include "kestova/tarvane.h"
 #include "link/automation_error.h"
 #include "sim/station.h"
+#include "support/memory_port.h"
 
 namespace {
 
@@ -27,66 +26,6 @@ using kestova::AutomationError;
 using kestova::ErrorNumber;
 
 using kestova::fuzz::Require;
-
-// A host whose monotonic clock moves only when the port waits.
-class FuzzHost : public kestova::Host {
- public:
-  void PropertyChanged(std::string_view) override {}
-  void MelsecOut(const std::string& result) override { events.push_back(result); }
-  std::filesystem::path OwnFolder() override { return LogFolder(); }
-  void ShowAboutBox(const std::string&) override {}
-  kestova::LocalDateTime LocalNow() override { return {2010, 6, 1, 10, 20, 30, 0}; }
-  kestova::MonotonicTime MonotonicNow() override { return now; }
-
-  static const std::filesystem::path& LogFolder() {
-    static const std::filesystem::path folder = [] {
-      auto path = std::filesystem::temp_directory_path() / "kestova-fuzz-block-write";
-      std::filesystem::create_directories(path);
-      return path;
-    }();
-    return folder;
-  }
-
-  std::vector<std::string> events;
-  kestova::MonotonicTime now{};
-};
-
-// A port wired straight to a station: what is sent is answered at once.
-class StationPort : public kestova::SerialPort {
- public:
-  StationPort(FuzzHost& host, kestova::sim::Station& station) : host_(host), station_(station) {}
-
-  std::int16_t CommPort() const override { return 1; }
-  void SetCommPort(std::int16_t) override {}
-  std::string Settings() const override { return "9600,n,8,1"; }
-  void SetSettings(const std::string&) override {}
-  std::int32_t Handshaking() const override { return 0; }
-  void SetHandshaking(std::int32_t) override {}
-  bool PortOpen() const override { return open_; }
-  void SetPortOpen(bool open) override { open_ = open; }
-  void Output(std::span<const std::uint8_t> bytes) override {
-    ++outputs;
-    if (auto answer = station_.HandleFrame(bytes)) inbox_.insert(inbox_.end(), answer->begin(), answer->end());
-  }
-  std::int32_t InBufferCount() override { return static_cast<std::int32_t>(inbox_.size()); }
-  void SetInputLen(std::int16_t) override {}
-  std::vector<std::uint8_t> Input() override { return std::exchange(inbox_, {}); }
-  bool WaitForInput(std::chrono::nanoseconds max_wait) override {
-    if (!inbox_.empty()) return true;
-    host_.now += max_wait;
-    return false;
-  }
-  bool Drain(std::chrono::nanoseconds) override { return true; }
-  void DiscardOutput() override {}
-
-  int outputs = 0;
-
- private:
-  FuzzHost& host_;
-  kestova::sim::Station& station_;
-  std::vector<std::uint8_t> inbox_;
-  bool open_ = false;
-};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -224,13 +163,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // One control, port and station for the whole run: building their device arrays afresh
   // costs more than the input itself under the sanitizers. A write is undone after its
   // check, so the station's memory is all zero at the start of every input.
-  static FuzzHost host;
+  static kestova::testing::TestHost host;
   static kestova::sim::Station station;
-  static StationPort* const port_view = new StationPort(host, station);
-  static kestova::Tarvane control(host, std::unique_ptr<kestova::SerialPort>(port_view));
-  StationPort& port = *port_view;
+  static kestova::testing::MemoryPort* const port = [] {
+    auto* made = new kestova::testing::MemoryPort(host);
+    made->SetResponder([](kestova::testing::MemoryPort& line, const std::vector<std::uint8_t>& frame) {
+      if (auto answer = station.HandleFrame(frame)) line.Deliver(*answer);
+    });
+    return made;
+  }();
+  static kestova::Tarvane control(host, std::unique_ptr<kestova::SerialPort>(port));
   host.events.clear();
-  port.outputs = 0;
+  port->ForgetOutputs();
   station.set_sum_check(sum_check);
   control.InitProperties();
   control.SetSumCheck(sum_check);
@@ -249,20 +193,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (error) {
     Require(expected.errors.count(*error) == 1);
     Require(host.events.empty());
-    Require(port.outputs == 0);
+    Require(port->outputs().empty());
     return 0;
   }
   Require(result.has_value());
   if (expected.refusal) {
     Require(*result == 1);
     Require(host.events.size() == 1 && host.events[0] == *expected.refusal);
-    Require(port.outputs == 0);
+    Require(port->outputs().empty());
     return 0;
   }
   Require(expected.written);
   Require(*result == 0);
   Require(host.events.empty());
-  Require(port.outputs == 1);
+  Require(port->outputs().size() == 1);
 
   // The station holds exactly the words given, from the head on.
   const bool zr = call.device.size() >= 2 && (call.device[0] == 'Z' || call.device[0] == 'z');

@@ -6,8 +6,9 @@
 #   fuzz/run.sh            # short run, as CI does (100000 executions each)
 #   fuzz/run.sh 1000000    # longer run
 #
-# New inputs found on the way go to the scratch folder, not to fuzz/corpus; copy one into
-# fuzz/corpus/<target>/ to keep it as a regression seed.
+# The seeds in fuzz/corpus/<target>/ are worked examples laid out as each target reads its
+# input. New inputs found on the way go to the scratch folder; copy one into the corpus to
+# keep it as a regression seed.
 set -eu
 
 runs="${1:-100000}"

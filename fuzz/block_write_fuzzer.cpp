@@ -74,6 +74,8 @@ struct Expected {
   std::optional<std::string> refusal;  // result 1 with this event
   std::set<ErrorNumber> errors;        // one of these run-time errors
   bool written = false;                // result 0, the block in the station's memory
+  kestova::sim::Family family{};       // where it lands
+  std::int32_t head = 0;
   bool either_refusal_or_error = false;
 };
 
@@ -137,6 +139,8 @@ Expected Judge(const Call& call) {
   if (!call.routing_in_range) expected.errors.insert(ErrorNumber::Overflow);
   if (call.lower_bound > 0) expected.errors.insert(ErrorNumber::SubscriptOutOfRange);
   expected.written = expected.errors.empty();
+  expected.family = family->station_family;
+  expected.head = static_cast<std::int32_t>(head.value);
   return expected;
 }
 
@@ -209,16 +213,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(port->outputs().size() == 1);
 
   // The station holds exactly the words given, from the head on.
-  const bool zr = call.device.size() >= 2 && (call.device[0] == 'Z' || call.device[0] == 'z');
-  const auto family = FamilyOf(call.device.substr(0, zr ? 2 : 1));
-  const auto head = static_cast<std::int32_t>(ReadHead(call.device.substr(zr ? 2 : 1)).value);
+  const auto family = expected.family;
+  const auto head = expected.head;
   for (std::int32_t k = 0; k < call.points; ++k) {
     const auto expected_word = static_cast<std::uint16_t>(call.elements[static_cast<std::size_t>(k - call.lower_bound)]);
-    Require(station.memory().Word(family->station_family, head + k) == expected_word);
+    Require(station.memory().Word(family, head + k) == expected_word);
   }
-  if (head > 0) Require(station.memory().Word(family->station_family, head - 1) == 0);
-  Require(station.memory().Word(family->station_family, head + call.points) == 0);
+  if (head > 0) Require(station.memory().Word(family, head - 1) == 0);
+  Require(station.memory().Word(family, head + call.points) == 0);
   const std::vector<std::uint16_t> zeros(static_cast<std::size_t>(call.points), 0);
-  station.memory().WriteWords(family->station_family, head, zeros);
+  station.memory().WriteWords(family, head, zeros);
   return 0;
 }

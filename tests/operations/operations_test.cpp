@@ -154,18 +154,20 @@ TEST_F(Operations, AReadFillsTheImageWordByWord) {
   for (int i = 0; i < 10; ++i) EXPECT_EQ(control_->PLCZR(40000 + i), 0x1010 + i);
 }
 
-TEST_F(Operations, ReadsOverflowWhereTheirArithmeticDoes) {
+TEST_F(Operations, ReadsOverflowWhereTheirArithmeticDoesAndEntryPointsKeepToTheirFamilies) {
   EXPECT_EQ(RaisedBy([&] { control_->ReadX(0, 2048); }), ErrorNumber::Overflow);
   EXPECT_EQ(RaisedBy([&] { control_->ReadM(0, -2049); }), ErrorNumber::Overflow);
   EXPECT_EQ(RaisedBy([&] { control_->ReadD(INT32_MAX, 1); }), ErrorNumber::Overflow);
   EXPECT_FALSE(Sent());
-  // A word read takes any point count to the points test.
+  // The by-family entry points take only their families.
+  EXPECT_EQ(RaisedBy([&] { control_->SwitchBit(DeviceFamily::X, 0, true); }), ErrorNumber::InvalidCall);
+  EXPECT_EQ(RaisedBy([&] { control_->WriteWord(DeviceFamily::M, 0, 1); }), ErrorNumber::InvalidCall);
+  EXPECT_FALSE(Sent());
+  // A word read takes any point count to the points test; ReadM hands its result back
+  // in a Variant.
   EXPECT_EQ(Call([&] { return control_->ReadD(0, 2048); }), 1);
-}
-
-TEST_F(Operations, ReadMHandsItsResultInAVariant) {
   EXPECT_EQ(control_->ReadM(0, 0), Variant(std::int16_t{1}));
-  EXPECT_EQ(host_.events, std::vector<std::string>{"Read Points Invalid, Should be from 1 to 480"});
+  EXPECT_EQ(host_.events, std::vector<std::string>(2, "Read Points Invalid, Should be from 1 to 480"));
 }
 
 // Each write and switch at its limit writes -21555 or switches the bit of its own family
@@ -218,12 +220,6 @@ TEST_F(Operations, EveryWordWriteSetAndResetChecksItsLimitAndReachesThePlc) {
     EXPECT_EQ(RaisedBy([&] { row.call(*control_, -1); }), ErrorNumber::Overflow);
     EXPECT_FALSE(Sent());
   }
-}
-
-TEST_F(Operations, ByFamilyEntryPointsTakeOnlyTheirFamilies) {
-  EXPECT_EQ(RaisedBy([&] { control_->SwitchBit(DeviceFamily::X, 0, true); }), ErrorNumber::InvalidCall);
-  EXPECT_EQ(RaisedBy([&] { control_->WriteWord(DeviceFamily::M, 0, 1); }), ErrorNumber::InvalidCall);
-  EXPECT_FALSE(Sent());
 }
 
 // The texts of an operation's time-out and error-answer records, whether its time-out

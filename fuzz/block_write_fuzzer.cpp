@@ -76,7 +76,6 @@ struct Expected {
   bool written = false;                // result 0, the block in the station's memory
   kestova::sim::Family family{};       // where it lands
   std::int32_t head = 0;
-  bool either_refusal_or_error = false;
 };
 
 struct Call {
@@ -120,10 +119,7 @@ Expected Judge(const Call& call) {
     // A number that cannot be held overflows; whether that shows before the prefix is
     // looked at is not ours to pin down.
     expected.errors = {ErrorNumber::Overflow};
-    if (!family) {
-      expected.refusal = "Device Invalid, Should start with D, W or  ZR";
-      expected.either_refusal_or_error = true;
-    }
+    if (!family) expected.refusal = "Device Invalid, Should start with D, W or  ZR";
     return expected;
   }
   if (!family) {

@@ -15,6 +15,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "link/answer_reader.h"
+#include "support/bytes.h"
 
 namespace {
 
@@ -36,15 +37,12 @@ class Chunker {
   std::uint32_t largest_;
 };
 
-// What the line must have carried for the reader to report this image complete.
+// What the line must have carried for the reader to report this image complete: the
+// body framed again, and the sum characters as they came.
 std::vector<std::uint8_t> WireForm(const std::vector<std::uint8_t>& image, bool sum_check) {
   const std::size_t trailer = sum_check ? 4 : 2;
-  std::vector<std::uint8_t> wire{kDle, kStx};
-  for (std::size_t i = 2; i + trailer < image.size(); ++i) {
-    wire.push_back(image[i]);
-    if (image[i] == kDle) wire.push_back(kDle);
-  }
-  wire.insert(wire.end(), image.end() - static_cast<std::ptrdiff_t>(trailer), image.end());
+  auto wire = kestova::testing::Framed({image.begin() + 2, image.end() - static_cast<std::ptrdiff_t>(trailer)}, false);
+  wire.insert(wire.end(), image.end() - static_cast<std::ptrdiff_t>(trailer - 2), image.end());
   return wire;
 }
 
@@ -54,8 +52,8 @@ void CheckComplete(const kestova::AnswerReader& reader, std::span<const std::uin
   const std::size_t trailer = sum_check ? 4 : 2;
   Require(image.size() >= 2 + trailer);
   Require(image.size() <= max_length);
-  Require(image[0] == kDle && image[1] == kStx);
-  Require(image[image.size() - trailer] == kDle && image[image.size() - trailer + 1] == kEtx);
+  Require(image[0] == 0x10 && image[1] == 0x02);  // DLE STX ... DLE ETX
+  Require(image[image.size() - trailer] == 0x10 && image[image.size() - trailer + 1] == 0x03);
 
   const auto body = reader.body();
   Require(body.size() == image.size() - 2 - trailer);

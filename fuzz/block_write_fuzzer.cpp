@@ -1,5 +1,5 @@
-// WriteBlock's device text and argument checks, driven through the control with a port
-// that hands every frame to a virtual PLC station in memory (no real I/O, no clock).
+// WriteBlock's device text and argument checks, driven through the control on the tests'
+// in-memory port, whose every frame a virtual PLC station in memory answers at once.
 // Each input is judged against an independent reading of the rules: which refusal and
 // message, which run-time error, or a write that lands in the station's memory with
 // exactly the values given, nothing more.
@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <set>
@@ -16,10 +15,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "control/host.h"
 #include "kestova/tarvane.h"
 #include "link/automation_error.h"
 #include "sim/station.h"
+#include "support/memory_port.h"
 
 namespace {
 
@@ -27,66 +26,6 @@ using kestova::AutomationError;
 using kestova::ErrorNumber;
 
 using kestova::fuzz::Require;
-
-// A host whose monotonic clock moves only when the port waits.
-class FuzzHost : public kestova::Host {
- public:
-  void PropertyChanged(std::string_view) override {}
-  void MelsecOut(const std::string& result) override { events.push_back(result); }
-  std::filesystem::path OwnFolder() override { return LogFolder(); }
-  void ShowAboutBox(const std::string&) override {}
-  kestova::LocalDateTime LocalNow() override { return {2010, 6, 1, 10, 20, 30, 0}; }
-  kestova::MonotonicTime MonotonicNow() override { return now; }
-
-  static const std::filesystem::path& LogFolder() {
-    static const std::filesystem::path folder = [] {
-      auto path = std::filesystem::temp_directory_path() / "kestova-fuzz-block-write";
-      std::filesystem::create_directories(path);
-      return path;
-    }();
-    return folder;
-  }
-
-  std::vector<std::string> events;
-  kestova::MonotonicTime now{};
-};
-
-// A port wired straight to a station: what is sent is answered at once.
-class StationPort : public kestova::SerialPort {
- public:
-  StationPort(FuzzHost& host, kestova::sim::Station& station) : host_(host), station_(station) {}
-
-  std::int16_t CommPort() const override { return 1; }
-  void SetCommPort(std::int16_t) override {}
-  std::string Settings() const override { return "9600,n,8,1"; }
-  void SetSettings(const std::string&) override {}
-  std::int32_t Handshaking() const override { return 0; }
-  void SetHandshaking(std::int32_t) override {}
-  bool PortOpen() const override { return open_; }
-  void SetPortOpen(bool open) override { open_ = open; }
-  void Output(std::span<const std::uint8_t> bytes) override {
-    ++outputs;
-    if (auto answer = station_.HandleFrame(bytes)) inbox_.insert(inbox_.end(), answer->begin(), answer->end());
-  }
-  std::int32_t InBufferCount() override { return static_cast<std::int32_t>(inbox_.size()); }
-  void SetInputLen(std::int16_t) override {}
-  std::vector<std::uint8_t> Input() override { return std::exchange(inbox_, {}); }
-  bool WaitForInput(std::chrono::nanoseconds max_wait) override {
-    if (!inbox_.empty()) return true;
-    host_.now += max_wait;
-    return false;
-  }
-  bool Drain(std::chrono::nanoseconds) override { return true; }
-  void DiscardOutput() override {}
-
-  int outputs = 0;
-
- private:
-  FuzzHost& host_;
-  kestova::sim::Station& station_;
-  std::vector<std::uint8_t> inbox_;
-  bool open_ = false;
-};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -135,7 +74,8 @@ struct Expected {
   std::optional<std::string> refusal;  // result 1 with this event
   std::set<ErrorNumber> errors;        // one of these run-time errors
   bool written = false;                // result 0, the block in the station's memory
-  bool either_refusal_or_error = false;
+  kestova::sim::Family family{};       // where it lands
+  std::int32_t head = 0;
 };
 
 struct Call {
@@ -179,10 +119,7 @@ Expected Judge(const Call& call) {
     // A number that cannot be held overflows; whether that shows before the prefix is
     // looked at is not ours to pin down.
     expected.errors = {ErrorNumber::Overflow};
-    if (!family) {
-      expected.refusal = "Device Invalid, Should start with D, W or  ZR";
-      expected.either_refusal_or_error = true;
-    }
+    if (!family) expected.refusal = "Device Invalid, Should start with D, W or  ZR";
     return expected;
   }
   if (!family) {
@@ -198,6 +135,8 @@ Expected Judge(const Call& call) {
   if (!call.routing_in_range) expected.errors.insert(ErrorNumber::Overflow);
   if (call.lower_bound > 0) expected.errors.insert(ErrorNumber::SubscriptOutOfRange);
   expected.written = expected.errors.empty();
+  expected.family = family->station_family;
+  expected.head = static_cast<std::int32_t>(head.value);
   return expected;
 }
 
@@ -224,13 +163,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // One control, port and station for the whole run: building their device arrays afresh
   // costs more than the input itself under the sanitizers. A write is undone after its
   // check, so the station's memory is all zero at the start of every input.
-  static FuzzHost host;
+  static kestova::testing::TestHost host;
   static kestova::sim::Station station;
-  static StationPort* const port_view = new StationPort(host, station);
-  static kestova::Tarvane control(host, std::unique_ptr<kestova::SerialPort>(port_view));
-  StationPort& port = *port_view;
+  static kestova::testing::MemoryPort* const port = [] {
+    auto* made = new kestova::testing::MemoryPort(host);
+    made->SetResponder([](kestova::testing::MemoryPort& line, const std::vector<std::uint8_t>& frame) {
+      if (auto answer = station.HandleFrame(frame)) line.Deliver(*answer);
+    });
+    return made;
+  }();
+  static kestova::Tarvane control(host, std::unique_ptr<kestova::SerialPort>(port));
   host.events.clear();
-  port.outputs = 0;
+  port->ForgetOutputs();
   station.set_sum_check(sum_check);
   control.InitProperties();
   control.SetSumCheck(sum_check);
@@ -249,32 +193,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (error) {
     Require(expected.errors.count(*error) == 1);
     Require(host.events.empty());
-    Require(port.outputs == 0);
+    Require(port->outputs().empty());
     return 0;
   }
   Require(result.has_value());
   if (expected.refusal) {
     Require(*result == 1);
     Require(host.events.size() == 1 && host.events[0] == *expected.refusal);
-    Require(port.outputs == 0);
+    Require(port->outputs().empty());
     return 0;
   }
   Require(expected.written);
   Require(*result == 0);
   Require(host.events.empty());
-  Require(port.outputs == 1);
+  Require(port->outputs().size() == 1);
 
   // The station holds exactly the words given, from the head on.
-  const bool zr = call.device.size() >= 2 && (call.device[0] == 'Z' || call.device[0] == 'z');
-  const auto family = FamilyOf(call.device.substr(0, zr ? 2 : 1));
-  const auto head = static_cast<std::int32_t>(ReadHead(call.device.substr(zr ? 2 : 1)).value);
+  const auto family = expected.family;
+  const auto head = expected.head;
   for (std::int32_t k = 0; k < call.points; ++k) {
     const auto expected_word = static_cast<std::uint16_t>(call.elements[static_cast<std::size_t>(k - call.lower_bound)]);
-    Require(station.memory().Word(family->station_family, head + k) == expected_word);
+    Require(station.memory().Word(family, head + k) == expected_word);
   }
-  if (head > 0) Require(station.memory().Word(family->station_family, head - 1) == 0);
-  Require(station.memory().Word(family->station_family, head + call.points) == 0);
+  if (head > 0) Require(station.memory().Word(family, head - 1) == 0);
+  Require(station.memory().Word(family, head + call.points) == 0);
   const std::vector<std::uint16_t> zeros(static_cast<std::size_t>(call.points), 0);
-  station.memory().WriteWords(family->station_family, head, zeros);
+  station.memory().WriteWords(family, head, zeros);
   return 0;
 }

@@ -1,15 +1,11 @@
 #pragma once
-// What the fuzz targets share: the frame bytes, an abort that libFuzzer reports as a
-// finding, and an independent reading of a hex digit.
+// What the fuzz targets share: an abort that libFuzzer reports as a finding, and an
+// independent reading of a hex digit.
 
 #include <cstdint>
 #include <cstdlib>
 
 namespace kestova::fuzz {
-
-inline constexpr std::uint8_t kDle = 0x10;
-inline constexpr std::uint8_t kStx = 0x02;
-inline constexpr std::uint8_t kEtx = 0x03;
 
 inline void Require(bool condition) {
   if (!condition) std::abort();

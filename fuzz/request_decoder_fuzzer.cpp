@@ -17,6 +17,7 @@
 #include "link/answer_reader.h"
 #include "sim/frame_decoder.h"
 #include "sim/station.h"
+#include "support/bytes.h"
 
 namespace {
 
@@ -28,15 +29,9 @@ using namespace kestova::fuzz;
 void CheckRequest(const ReceivedRequest& request, bool sum_check) {
   Require(request.body.size() <= kestova::sim::FrameDecoder::kMaxBody);
 
-  std::vector<std::uint8_t> wire{kDle, kStx};
+  const std::vector<std::uint8_t> wire = kestova::testing::Framed(request.body, false);
   unsigned sum = 0;
-  for (std::uint8_t b : request.body) {
-    sum += b;
-    wire.push_back(b);
-    if (b == kDle) wire.push_back(kDle);
-  }
-  wire.push_back(kDle);
-  wire.push_back(kEtx);
+  for (std::uint8_t b : request.body) sum += b;
   Require(request.raw.size() >= wire.size() && request.raw.size() <= wire.size() + 2);
   for (std::size_t i = 0; i < wire.size(); ++i) Require(request.raw[i] == wire[i]);
   const std::size_t sum_chars = request.raw.size() - wire.size();

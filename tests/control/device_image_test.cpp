@@ -1,5 +1,5 @@
 // The device image: each family's array size, and its getter's guard. Which member reads
-// which family is proven end to end, through reads of the virtual PLC.
+// which family is proven by the operations' reads from a station.
 
 #include "control/device_image.h"
 

@@ -1,8 +1,8 @@
-// What every operation refuses before it sends, and the name it gives itself in the log,
-// on the in-memory port. Accepted calls are recognised by the frame they send (no answer
-// comes; Timeout -1 ends them at once; a second passes before each call, so the line left
-// by the last time-out is quiet). What an accepted call does to the PLC is proven end to
-// end, against the virtual PLC.
+// Every operation on the in-memory port, answered by a virtual PLC station in memory: what
+// it refuses before it sends, the name it gives itself in the log, and what an accepted
+// call leaves in the PLC or in the control's image. Calls are driven through the named
+// methods, so each method is proven to reach its own family. A second passes before each
+// call, so the line left by a time-out is quiet.
 
 #include <gtest/gtest.h>
 
@@ -10,22 +10,27 @@
 #include <functional>
 
 #include "kestova/tarvane.h"
-#include "support/raised.h"
+#include "sim/station.h"
 #include "support/bytes.h"
 #include "support/control_fixture.h"
+#include "support/raised.h"
 
 namespace kestova {
 namespace {
 
 using testing::Answer;
 using testing::Bytes;
+using T = Tarvane;
 
-class ArgumentChecks : public testing::ControlFixture {
+class Operations : public testing::ControlFixture {
  protected:
-  ArgumentChecks() {
+  Operations() {
     control_->InitProperties();
-    control_->SetTimeout(-1);
+    control_->SetTimeout(1);
     control_->SetPortOpen(true);
+    port_->SetResponder([this](testing::MemoryPort& port, const std::vector<std::uint8_t>& frame) {
+      if (auto answer = station_.HandleFrame(frame)) port.Deliver(*answer);
+    });
   }
 
   // Runs one call; returns its result and leaves its events and frames for inspection.
@@ -36,10 +41,9 @@ class ArgumentChecks : public testing::ControlFixture {
     return call();
   }
   bool Sent() const { return port_->outputs().size() > sent_before_; }
-  std::vector<std::uint8_t> LastFrame() const { return port_->outputs().back(); }
   // The request data of the last frame (after command and subcommand).
   std::vector<std::uint8_t> LastRequestData() const {
-    auto frame = LastFrame();
+    const auto& frame = port_->outputs().back();
     std::vector<std::uint8_t> body;
     for (std::size_t i = 2; i + 2 < frame.size(); ++i) {
       body.push_back(frame[i]);
@@ -52,42 +56,79 @@ class ArgumentChecks : public testing::ControlFixture {
     sent_before_ = port_->outputs().size();
     return testing::Raised(call);
   }
+  sim::DeviceMemory& plc() { return station_.memory(); }
 
+  sim::Station station_;
   std::size_t sent_before_ = 0;
 };
 
-// Each method reaches its family (the end-to-end suite calls every one of them); here the
-// checks run through the by-family entry points, against limits and texts of the test's own.
-struct ReadRow {
-  DeviceFamily family;
-  const char* name;
-  std::int32_t limit;
-  bool bits;
-  const char* address_message;
-};
+static_assert(static_cast<int>(sim::Family::SW) == static_cast<int>(DeviceFamily::SW));
+sim::Family Sim(DeviceFamily family) { return static_cast<sim::Family>(family); }
 
-TEST_F(ArgumentChecks, EveryReadChecksAddressThenPoints) {
+// A read method with its getter, one word from a start; and a write or switch method.
+using ReadCall = int (*)(T&, std::int32_t, std::int16_t);
+using GetCall = int (*)(const T&, std::int32_t);
+using WriteCall = int (*)(T&, std::int32_t);
+template <auto Read>
+int ReadBy(T& t, std::int32_t start, std::int16_t points) {
+  return int(VariantToInteger(Variant((t.*Read)(start, points))));
+}
+template <auto Get>
+int GetBy(const T& t, std::int32_t index) { return int((t.*Get)(index)); }
+template <auto Switch>
+int SwitchBy(T& t, std::int32_t address) { return (t.*Switch)(address); }
+template <auto Write>
+int WriteBy(T& t, std::int32_t address) { return (t.*Write)(address, -21555); }
+
+// Each read checks address then points, against limits and texts of the test's own; one
+// word on the family's last accepted start lands in its image, bits least significant
+// first (0x8005: bits 0, 2 and 15), with the sum check on for every other row.
+TEST_F(Operations, EveryReadChecksAddressThenPointsAndFillsItsImage) {
   using F = DeviceFamily;
-  const ReadRow rows[] = {
-      {F::X, "X", 8191, true, "XAddress Invalid"},    {F::Y, "Y", 8191, true, "YAddress Invalid"},
-      {F::M, "M", 20000, true, "M Address Invalid"},  {F::B, "B", 12287, true, "B Address Invalid"},
-      {F::SB, "SB", 2047, true, "SB Address Invalid"}, {F::SM, "SM", 2047, true, "SM Address Invalid"},
-      {F::L, "L", 8191, true, "L Address Invalid"},   {F::F, "F", 8191, true, "F Address Invalid"},
-      {F::S, "S", 8191, true, "S Address Invalid"},   {F::D, "D", 20000, false, "D Address Invalid"},
-      {F::SD, "SD", 2047, false, "D Address Invalid"}, {F::W, "W", 20000, false, "W Address Invalid"},
-      {F::SW, "SW", 2047, false, "SW Address Invalid"}, {F::ZR, "ZR", 64000, false, "ZR Address Invalid"},
+  const struct Row {
+    F family;
+    ReadCall read;
+    GetCall get;
+    std::int32_t limit;
+    const char* address_message;
+  } rows[] = {
+      {F::X, ReadBy<&T::ReadX>, GetBy<&T::PLCX>, 8191, "XAddress Invalid"},
+      {F::Y, ReadBy<&T::ReadY>, GetBy<&T::PLCY>, 8191, "YAddress Invalid"},
+      {F::M, ReadBy<&T::ReadM>, GetBy<&T::PLCM>, 20000, "M Address Invalid"},
+      {F::B, ReadBy<&T::ReadB>, GetBy<&T::PLCB>, 12287, "B Address Invalid"},
+      {F::SB, ReadBy<&T::ReadSB>, GetBy<&T::PLCSB>, 2047, "SB Address Invalid"},
+      {F::SM, ReadBy<&T::ReadSM>, GetBy<&T::PLCSM>, 2047, "SM Address Invalid"},
+      {F::L, ReadBy<&T::ReadL>, GetBy<&T::PLCL>, 8191, "L Address Invalid"},
+      {F::F, ReadBy<&T::ReadF>, GetBy<&T::PLCF>, 8191, "F Address Invalid"},
+      {F::S, ReadBy<&T::ReadS>, GetBy<&T::PLCS>, 8191, "S Address Invalid"},
+      {F::D, ReadBy<&T::ReadD>, GetBy<&T::PLCD>, 20000, "D Address Invalid"},
+      {F::SD, ReadBy<&T::ReadSD>, GetBy<&T::PLCSD>, 2047, "D Address Invalid"},
+      {F::W, ReadBy<&T::ReadW>, GetBy<&T::PLCW>, 20000, "W Address Invalid"},
+      {F::SW, ReadBy<&T::ReadSW>, GetBy<&T::PLCSW>, 2047, "SW Address Invalid"},
+      {F::ZR, ReadBy<&T::ReadZR>, GetBy<&T::PLCZR>, 64000, "ZR Address Invalid"},
   };
   const std::string points_message = "Read Points Invalid, Should be from 1 to 480";
-  for (const ReadRow& row : rows) {
-    const std::int32_t per_word = row.bits ? 16 : 1;
+  bool sum_check = false;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(FactsOf(row.family).name);
+    sum_check = !sum_check;
+    station_.set_sum_check(sum_check);
+    control_->SetSumCheck(sum_check);
+    const bool bits = IsBitFamily(row.family);
+    const std::int32_t per_word = bits ? 16 : 1;
     const std::int32_t last_start = row.limit - per_word + 1;  // one word ending on the limit
-    struct Case {
+    plc().SetWord(Sim(row.family), last_start, bits ? 0x8005 : 0xABCD);
+    EXPECT_EQ(Call([&] { return row.read(*control_, last_start, 1); }), 0);
+    EXPECT_TRUE(host_.events.empty());
+    for (std::int32_t k = 0; k < per_word; ++k) {
+      EXPECT_EQ(row.get(*control_, last_start + k), !bits ? -21555 : k == 0 || k == 2 || k == 15) << k;
+    }
+    const struct Case {
       std::int32_t start;
       std::int16_t points;
       const char* event;  // nullptr: sent
     } cases[] = {
         {0, 1, nullptr},
-        {last_start, 1, nullptr},
         {last_start + 1, 1, row.address_message},
         {row.limit + 1, 1, row.address_message},
         {-1, 1, row.address_message},
@@ -96,86 +137,94 @@ TEST_F(ArgumentChecks, EveryReadChecksAddressThenPoints) {
         {0, 481, 481 * per_word - 1 > row.limit ? row.address_message : points_message.c_str()},
     };
     for (const Case& c : cases) {
-      const int result = Call([&] { return control_->Read(row.family, c.start, c.points); });
-      const std::string where = std::string("Read") + row.name + "(" + std::to_string(c.start) + ", " +
-                                std::to_string(c.points) + ")";
-      if (c.event == nullptr) {
-        EXPECT_TRUE(Sent()) << where;
-      } else {
-        EXPECT_EQ(result, 1) << where;
-        EXPECT_FALSE(Sent()) << where;
-        EXPECT_EQ(host_.events, std::vector<std::string>{c.event}) << where;
+      const int result = Call([&] { return row.read(*control_, c.start, c.points); });
+      SCOPED_TRACE(::testing::Message() << "(" << c.start << ", " << c.points << ")");
+      EXPECT_EQ(Sent(), c.event == nullptr);
+      if (c.event != nullptr) {
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(host_.events, std::vector<std::string>{c.event});
       }
     }
   }
 }
 
-TEST_F(ArgumentChecks, ReadsOverflowWhereTheirArithmeticDoes) {
+TEST_F(Operations, AReadFillsTheImageWordByWord) {
+  for (int i = 0; i < 10; ++i) plc().SetWord(sim::Family::ZR, 40000 + i, static_cast<std::uint16_t>(0x1010 + i));
+  EXPECT_EQ(control_->ReadZR(40000, 10), 0);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(control_->PLCZR(40000 + i), 0x1010 + i);
+}
+
+TEST_F(Operations, ReadsOverflowWhereTheirArithmeticDoesAndEntryPointsKeepToTheirFamilies) {
   EXPECT_EQ(RaisedBy([&] { control_->ReadX(0, 2048); }), ErrorNumber::Overflow);
   EXPECT_EQ(RaisedBy([&] { control_->ReadM(0, -2049); }), ErrorNumber::Overflow);
   EXPECT_EQ(RaisedBy([&] { control_->ReadD(INT32_MAX, 1); }), ErrorNumber::Overflow);
   EXPECT_FALSE(Sent());
-  // A word read takes any point count to the points test.
-  EXPECT_EQ(Call([&] { return control_->ReadD(0, 2048); }), 1);
-}
-
-TEST_F(ArgumentChecks, ReadMHandsItsResultInAVariant) {
-  EXPECT_EQ(control_->ReadM(0, 0), Variant(std::int16_t{1}));
-  EXPECT_EQ(host_.events, std::vector<std::string>{"Read Points Invalid, Should be from 1 to 480"});
-}
-
-// A refused address is a failed write: 1, not 0, with the method's own text; a negative
-// one overflows when its bytes are formed.
-TEST_F(ArgumentChecks, EveryWordWriteSetAndResetChecksItsLimit) {
-  using F = DeviceFamily;
-  enum Kind { kWrite, kSet, kReset };
-  struct Row {
-    const char* name;
-    Kind kind;
-    F family;
-    std::int32_t limit;
-    const char* message;
-  } rows[] = {
-      {"WriteD", kWrite, F::D, 20000, "D Address OverLimit"},
-      {"WriteW", kWrite, F::W, 20000, "W Address OverLimit"},
-      {"WriteZR", kWrite, F::ZR, 64000, "ZR Address OverLimit"},
-      {"SetM", kSet, F::M, 20000, "M Address OverLimit"},
-      {"SetY", kSet, F::Y, 8191, " Y Address OverLimit"},
-      {"SetB", kSet, F::B, 12287, "B Address OverLimit"},
-      {"SetL", kSet, F::L, 8191, "L Address OverLimit, max 8191"},
-      {"SetF", kSet, F::F, 8191, "F Address OverLimit, max 8191"},
-      {"SetS", kSet, F::S, 8191, "S Address OverLimit, max 8191"},
-      {"ResetY", kReset, F::Y, 8191, "Y Address OverLimit"},
-      {"ResetM", kReset, F::M, 20000, "M Address OverLimit"},
-      {"ResetB", kReset, F::B, 12287, "B Address OverLimit"},
-      {"ResetL", kReset, F::L, 8191, "L Address OverLimit, max 8191"},
-      {"ResetF", kReset, F::F, 8191, "F Address OverLimit, max 8191"},
-      {"ResetS", kReset, F::S, 8191, "S Address OverLimit, max 8191"},
-  };
-  for (const Row& row : rows) {
-    const auto call = [&](std::int32_t address) {
-      return int(row.kind == kWrite ? control_->WriteWord(row.family, address, 5)
-                                    : control_->SwitchBit(row.family, address, row.kind == kSet));
-    };
-    Call([&] { return call(row.limit); });
-    EXPECT_TRUE(Sent()) << row.name;
-    EXPECT_EQ(Call([&] { return call(row.limit + 1); }), 1) << row.name;
-    EXPECT_FALSE(Sent()) << row.name;
-    EXPECT_EQ(host_.events, std::vector<std::string>{row.message}) << row.name;
-    EXPECT_EQ(RaisedBy([&] { call(-1); }), ErrorNumber::Overflow) << row.name;
-    EXPECT_FALSE(Sent()) << row.name;
-  }
-}
-
-TEST_F(ArgumentChecks, ByFamilyEntryPointsTakeOnlyTheirFamilies) {
+  // The by-family entry points take only their families.
   EXPECT_EQ(RaisedBy([&] { control_->SwitchBit(DeviceFamily::X, 0, true); }), ErrorNumber::InvalidCall);
   EXPECT_EQ(RaisedBy([&] { control_->WriteWord(DeviceFamily::M, 0, 1); }), ErrorNumber::InvalidCall);
   EXPECT_FALSE(Sent());
+  // A word read takes any point count to the points test; ReadM hands its result back
+  // in a Variant.
+  EXPECT_EQ(Call([&] { return control_->ReadD(0, 2048); }), 1);
+  EXPECT_EQ(control_->ReadM(0, 0), Variant(std::int16_t{1}));
+  EXPECT_EQ(host_.events, std::vector<std::string>(2, "Read Points Invalid, Should be from 1 to 480"));
 }
 
-// The texts of an operation's time-out and error-answer records, and whether its time-out
-// counts the seconds (the batch read's does).
-TEST_F(ArgumentChecks, EveryOperationNamesItselfInTheLog) {
+// Each write and switch at its limit writes -21555 or switches the bit of its own family
+// and no other, by what the PLC holds; one past the limit is a failed call (1, not 0,
+// with the method's own text); a negative address overflows when its bytes are formed.
+TEST_F(Operations, EveryWordWriteSetAndResetChecksItsLimitAndReachesThePlc) {
+  using F = DeviceFamily;
+  const struct Row {
+    const char* name;
+    WriteCall call;
+    F family;
+    bool on;  // for a switch
+    std::int32_t limit;
+    const char* message;
+  } rows[] = {
+      {"WriteD", WriteBy<&T::WriteD>, F::D, false, 20000, "D Address OverLimit"},
+      {"WriteW", WriteBy<&T::WriteW>, F::W, false, 20000, "W Address OverLimit"},
+      {"WriteZR", WriteBy<&T::WriteZR>, F::ZR, false, 64000, "ZR Address OverLimit"},
+      {"SetM", SwitchBy<&T::SetM>, F::M, true, 20000, "M Address OverLimit"},
+      {"SetY", SwitchBy<&T::SetY>, F::Y, true, 8191, " Y Address OverLimit"},
+      {"SetB", SwitchBy<&T::SetB>, F::B, true, 12287, "B Address OverLimit"},
+      {"SetL", SwitchBy<&T::SetL>, F::L, true, 8191, "L Address OverLimit, max 8191"},
+      {"SetF", SwitchBy<&T::SetF>, F::F, true, 8191, "F Address OverLimit, max 8191"},
+      {"SetS", SwitchBy<&T::SetS>, F::S, true, 8191, "S Address OverLimit, max 8191"},
+      {"ResetY", SwitchBy<&T::ResetY>, F::Y, false, 8191, "Y Address OverLimit"},
+      {"ResetM", SwitchBy<&T::ResetM>, F::M, false, 20000, "M Address OverLimit"},
+      {"ResetB", SwitchBy<&T::ResetB>, F::B, false, 12287, "B Address OverLimit"},
+      {"ResetL", SwitchBy<&T::ResetL>, F::L, false, 8191, "L Address OverLimit, max 8191"},
+      {"ResetF", SwitchBy<&T::ResetF>, F::F, false, 8191, "F Address OverLimit, max 8191"},
+      {"ResetS", SwitchBy<&T::ResetS>, F::S, false, 8191, "S Address OverLimit, max 8191"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const bool bits = IsBitFamily(row.family);
+    // Every bit family starts with the opposite state at this address, where it has one.
+    for (const auto& facts : AllDeviceFamilies()) {
+      if (facts.bits && row.limit <= facts.limit) plc().SetBit(Sim(facts.family), row.limit, !row.on);
+    }
+    EXPECT_EQ(Call([&] { return row.call(*control_, row.limit); }), 0);
+    if (!bits) {
+      EXPECT_EQ(plc().Word(Sim(row.family), row.limit), 0xABCD);
+    }
+    for (const auto& facts : AllDeviceFamilies()) {
+      if (!bits || !facts.bits || row.limit > facts.limit) continue;
+      EXPECT_EQ(plc().Bit(Sim(facts.family), row.limit), (facts.family == row.family) == row.on) << facts.name;
+    }
+    EXPECT_EQ(Call([&] { return row.call(*control_, row.limit + 1); }), 1);
+    EXPECT_FALSE(Sent());
+    EXPECT_EQ(host_.events, std::vector<std::string>{row.message});
+    EXPECT_EQ(RaisedBy([&] { row.call(*control_, -1); }), ErrorNumber::Overflow);
+    EXPECT_FALSE(Sent());
+  }
+}
+
+// The texts of an operation's time-out and error-answer records, whether its time-out
+// counts the seconds (the batch read's does), and that a line gone away raises through it.
+TEST_F(Operations, EveryOperationNamesItselfInTheLog) {
   const std::vector<std::int16_t> one = {1};
   struct Row {
     const char* name;
@@ -217,16 +266,21 @@ TEST_F(ArgumentChecks, EveryOperationNamesItselfInTheLog) {
     ASSERT_GE(lines.size(), 2u) << row.name;
     EXPECT_TRUE(starts_with(lines[0], row.timeout_record)) << row.name << ": " << lines[0];
     EXPECT_TRUE(starts_with(lines[1], row.error_record)) << row.name << ": " << lines[1];
+    port_->HangUp();
+    EXPECT_EQ(RaisedBy([&] { row.call(); }), ErrorNumber::DeviceIo) << row.name;
+    control_->SetPortOpen(false);
+    control_->SetPortOpen(true);
   }
 }
 
-TEST_F(ArgumentChecks, BlockWriteChecksInOrder) {
+TEST_F(Operations, BlockWriteChecksInOrder) {
   const std::string points = "Write Points should be from 1 to 480";
   const std::string dimension = "Dimension of data array less then the write points when writing block";
   const std::string numeric = "Device Invalid, What follows D, W or  ZR should be a numeric";
   const std::string prefix = "Device Invalid, Should start with D, W or  ZR";
-  std::vector<std::int16_t> ten(10, 7);
-  std::vector<std::int16_t> many(480, 0);
+  std::vector<std::int16_t> ten(10), many(480);
+  for (std::size_t i = 0; i < many.size(); ++i) many[i] = static_cast<std::int16_t>(i * 0x1010 + 7);
+  std::copy_n(many.rbegin(), 10, ten.begin());
   struct Case {
     std::string device;
     std::int16_t points;
@@ -267,7 +321,11 @@ TEST_F(ArgumentChecks, BlockWriteChecksInOrder) {
       ASSERT_TRUE(Sent()) << where;
       const auto data = LastRequestData();
       EXPECT_EQ(testing::Spaced({data.begin(), data.begin() + 4}), c.head_hex) << where;
-      EXPECT_EQ(data.size(), 6u + 2u * static_cast<std::size_t>(c.points)) << where;
+      // The PLC holds exactly the block, from the head on.
+      EXPECT_EQ(result, 0) << where;
+      const std::vector<std::uint16_t> block(c.data->begin(), c.data->begin() + c.points);
+      EXPECT_EQ(plc().ReadWords(*sim::FamilyFromCode(data[3]), data[0] | data[1] << 8 | data[2] << 16, c.points),
+                block) << where;
     } else {
       EXPECT_EQ(result, 1) << where;
       EXPECT_FALSE(Sent()) << where;
@@ -276,7 +334,7 @@ TEST_F(ArgumentChecks, BlockWriteChecksInOrder) {
   }
 }
 
-TEST_F(ArgumentChecks, BlockWriteRunTimeErrors) {
+TEST_F(Operations, BlockWriteRunTimeErrors) {
   std::vector<std::int16_t> two = {1, 2};
   EXPECT_EQ(RaisedBy([&] { control_->WriteBlock("", 1, IntegerArray::ZeroBased(two)); }),
             ErrorNumber::InvalidCall);
@@ -296,7 +354,7 @@ TEST_F(ArgumentChecks, BlockWriteRunTimeErrors) {
   EXPECT_EQ(host_.events, std::vector<std::string>{"Port not Open"});
 }
 
-TEST_F(ArgumentChecks, RemoteArgumentsGoOutUncheckedButInRange) {
+TEST_F(Operations, RemoteArgumentsGoOutUncheckedButInRange) {
   Call([&] { return control_->RemoteRun(3, 0); });
   EXPECT_EQ(LastRequestData(), Bytes("03 00 00 00"));
   Call([&] { return control_->RemoteRun(1, 2); });
@@ -308,9 +366,15 @@ TEST_F(ArgumentChecks, RemoteArgumentsGoOutUncheckedButInRange) {
   EXPECT_EQ(RaisedBy([&] { control_->RemoteRun(1, 256); }), ErrorNumber::Overflow);
   EXPECT_FALSE(Sent());
   EXPECT_EQ(RaisedBy([&] { control_->RemoteReset(-5); }), ErrorNumber::Overflow);
+  // What each does to the CPU.
+  EXPECT_EQ(Call([&] { return control_->RemoteStop(); }), 0);
+  EXPECT_EQ(station_.cpu_state(), sim::CpuState::Stop);
+  EXPECT_EQ(Call([&] { return control_->RemoteReset(); }), 0);
+  EXPECT_EQ(Call([&] { return control_->RemoteRun(); }), 0);
+  EXPECT_EQ(station_.cpu_state(), sim::CpuState::Run);
 }
 
-TEST_F(ArgumentChecks, AHandlerMayOpenThePortAndRetryFromInsideTheEvent) {
+TEST_F(Operations, AHandlerMayOpenThePortAndRetryFromInsideTheEvent) {
   control_->SetPortOpen(false);
   control_->SetTimeout(1);
   port_->SetResponder([](testing::MemoryPort& port, const std::vector<std::uint8_t>&) {

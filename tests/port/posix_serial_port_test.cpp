@@ -51,13 +51,6 @@ class PosixSerialPortTest : public ::testing::Test {
   std::unique_ptr<SerialPort> port_ = MakePlatformSerialPort(pty_.slave_path());
 };
 
-TEST_F(PosixSerialPortTest, StartsClosedOnPortOneAt9600N81WithoutHandshaking) {
-  EXPECT_FALSE(port_->PortOpen());
-  EXPECT_EQ(port_->CommPort(), 1);
-  EXPECT_EQ(port_->Settings(), "9600,n,8,1");
-  EXPECT_EQ(port_->Handshaking(), 0);
-}
-
 TEST_F(PosixSerialPortTest, CarriesEveryByteBothWays) {
   Open();
   Bytes every_value(256);  // DLE, NUL, XON and XOFF included
@@ -84,6 +77,7 @@ TEST_F(PosixSerialPortTest, AStalledLineNeverBlocksOutputAndDrainGivesUpAtItsDea
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(port_->Drain(200ms));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   port_->DiscardOutput();
   EXPECT_TRUE(port_->Drain(1s));
 }
@@ -162,7 +156,12 @@ TEST_F(PosixSerialPortTest, RefusedLetsChangeNothing) {
   }
 }
 
+// It starts closed on port 1 at 9600,n,8,1 without handshaking.
 TEST_F(PosixSerialPortTest, ClosedPort) {
+  EXPECT_FALSE(port_->PortOpen());
+  EXPECT_EQ(port_->CommPort(), 1);
+  EXPECT_EQ(port_->Handshaking(), 0);
+  EXPECT_EQ(port_->Settings(), "9600,n,8,1");
   const std::pair<const char*, std::function<void()>> traffic[] = {
       {"Output", [&] { port_->Output(Counting(1)); }},
       {"InBufferCount", [&] { port_->InBufferCount(); }},

@@ -32,11 +32,6 @@ void MemoryPort::SetHandshaking(std::int32_t handshaking) {
 
 void MemoryPort::SetPortOpen(bool open) {
   if (open && open_) throw AutomationError(ErrorNumber::PortAlreadyOpen);
-  if (open && fail_open_) {
-    const int error = *fail_open_;
-    fail_open_.reset();
-    throw AutomationError(static_cast<ErrorNumber>(error));
-  }
   open_ = open;
   hung_up_ = false;
 }

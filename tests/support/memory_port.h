@@ -33,10 +33,9 @@ class MemoryPort : public SerialPort {
   void HangUp() { hung_up_ = true; }
   // The Input after the next `after_inputs` ones raises this error, once.
   void FailInput(int error_number, int after_inputs = 0) { fail_input_ = {error_number, after_inputs}; }
-  // The next SetPortOpen(true) raises this error.
-  void FailNextOpen(int error_number) { fail_open_ = error_number; }
 
   const std::vector<std::vector<std::uint8_t>>& outputs() const { return outputs_; }
+  void ForgetOutputs() { outputs_.clear(); }
   std::size_t pending() const { return arrivals_.size() + buffer_.size(); }
 
   std::int16_t CommPort() const override { return comm_port_; }
@@ -73,7 +72,6 @@ class MemoryPort : public SerialPort {
   std::chrono::nanoseconds transmit_time_{};
   bool hung_up_ = false;
   int discarded_outputs_ = 0;
-  std::optional<int> fail_open_;
   std::optional<std::pair<int, int>> fail_input_;  // error, Inputs to let through first
 
   std::int16_t comm_port_ = 1;

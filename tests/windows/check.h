@@ -11,19 +11,14 @@ namespace kestova::wintest {
 class Checks {
  public:
   bool That(bool ok, const std::string& what) {
-    if (ok) {
-      ++passed_;
-    } else {
-      ++failed_;
-      std::printf("FAILED: %s\n", what.c_str());
-      std::fflush(stdout);
-    }
+    ++(ok ? passed_ : failed_);
+    if (!ok) std::printf("FAILED: %s\n", what.c_str());
+    std::fflush(stdout);
     return ok;
   }
   // Prints the summary; returns the process exit code.
   int Finish(const char* success_line) const {
-    std::printf("%d passed, %d failed\n", passed_, failed_);
-    if (failed_ == 0) std::printf("%s\n", success_line);
+    std::printf("%d passed, %d failed\n%s\n", passed_, failed_, failed_ ? "" : success_line);
     std::fflush(stdout);
     return failed_ == 0 ? 0 : 1;
   }

@@ -34,41 +34,36 @@ Checks checks;
 
 // ---- type library ----------------------------------------------------------------------
 
+// A member's name, or its help string.
+std::wstring Documentation(ITypeInfo* info, MEMBERID id, bool help) {
+  BSTR text = nullptr;
+  info->GetDocumentation(id, help ? nullptr : &text, help ? &text : nullptr, nullptr, nullptr);
+  std::wstring result = text ? text : L"";
+  SysFreeString(text);
+  return result;
+}
+std::wstring MemberName(ITypeInfo* info, MEMBERID id) { return Documentation(info, id, false); }
+std::wstring HelpString(ITypeInfo* info, MEMBERID id) { return Documentation(info, id, true); }
+
 std::wstring TypeText(ITypeInfo* info, const TYPEDESC& desc) {
-  switch (desc.vt) {
-    case VT_PTR:
-      return TypeText(info, *desc.lptdesc) + L"*";
-    case VT_SAFEARRAY:
-      return L"SAFEARRAY(" + TypeText(info, *desc.lptdesc) + L")";
-    case VT_USERDEFINED: {
-      ITypeInfo* referenced = nullptr;
-      std::wstring name = L"?";
-      if (SUCCEEDED(info->GetRefTypeInfo(desc.hreftype, &referenced))) {
-        BSTR text = nullptr;
-        referenced->GetDocumentation(MEMBERID_NIL, &text, nullptr, nullptr, nullptr);
-        if (text) name = text;
-        SysFreeString(text);
-        referenced->Release();
-      }
-      return name;
+  if (desc.vt == VT_PTR) return TypeText(info, *desc.lptdesc) + L"*";
+  if (desc.vt == VT_SAFEARRAY) return L"SAFEARRAY(" + TypeText(info, *desc.lptdesc) + L")";
+  if (desc.vt == VT_USERDEFINED) {
+    ITypeInfo* referenced = nullptr;
+    std::wstring name = L"?";
+    if (SUCCEEDED(info->GetRefTypeInfo(desc.hreftype, &referenced))) {
+      name = Documentation(referenced, MEMBERID_NIL, false);
+      referenced->Release();
     }
-    case VT_I2:
-      return L"short";
-    case VT_I4:
-      return L"long";
-    case VT_BSTR:
-      return L"BSTR";
-    case VT_BOOL:
-      return L"VARIANT_BOOL";
-    case VT_VARIANT:
-      return L"VARIANT";
-    case VT_HRESULT:
-      return L"HRESULT";
-    case VT_VOID:
-      return L"void";
-    default:
-      return L"vt" + std::to_wstring(desc.vt);
+    return name;
   }
+  const std::pair<VARTYPE, const wchar_t*> names[] = {
+      {VT_I2, L"short"},     {VT_I4, L"long"},       {VT_BSTR, L"BSTR"}, {VT_BOOL, L"VARIANT_BOOL"},
+      {VT_VARIANT, L"VARIANT"}, {VT_HRESULT, L"HRESULT"}, {VT_VOID, L"void"}};
+  for (const auto& [vt, name] : names) {
+    if (desc.vt == vt) return name;
+  }
+  return L"vt" + std::to_wstring(desc.vt);
 }
 
 struct ExpectedMember {
@@ -146,38 +141,27 @@ std::vector<ExpectedMember> ExpectedMembers() {
   return members;
 }
 
-std::wstring MemberName(ITypeInfo* info, MEMBERID id) {
-  BSTR name = nullptr;
-  UINT count = 0;
-  info->GetNames(id, &name, 1, &count);
-  std::wstring text = name ? name : L"";
-  SysFreeString(name);
-  return text;
-}
-
-std::wstring HelpString(ITypeInfo* info, MEMBERID id) {
-  BSTR help = nullptr;
-  info->GetDocumentation(id, nullptr, &help, nullptr, nullptr);
-  std::wstring text = help ? help : L"";
-  SysFreeString(help);
-  return text;
+// Attributes of one type: its kind, flags, function count and version.
+TYPEATTR Attributes(ITypeInfo* info) {
+  TYPEATTR* attributes = nullptr;
+  info->GetTypeAttr(&attributes);
+  const TYPEATTR copy = *attributes;
+  info->ReleaseTypeAttr(attributes);
+  return copy;
 }
 
 void CheckDispatchInterface(ITypeInfo* info) {
-  TYPEATTR* attributes = nullptr;
-  info->GetTypeAttr(&attributes);
-  checks.That(attributes->typekind == TKIND_INTERFACE, "_Tarvane is a vtable interface");
+  const TYPEATTR attributes = Attributes(info);
   const WORD wanted_flags =
       TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
-  checks.That((attributes->wTypeFlags & wanted_flags) == wanted_flags,
-              "_Tarvane is dual, hidden, nonextensible, oleautomation");
   const std::vector<ExpectedMember> members = ExpectedMembers();
-  const std::size_t expected = members.size();
-  checks.That(attributes->cFuncs == expected, "_Tarvane has " + std::to_string(expected) +
-                                                  " functions, found " +
-                                                  std::to_string(attributes->cFuncs));
-  const auto count = static_cast<UINT>(std::min<std::size_t>(attributes->cFuncs, expected));
-  info->ReleaseTypeAttr(attributes);
+  checks.That(attributes.typekind == TKIND_INTERFACE &&
+                  (attributes.wTypeFlags & wanted_flags) == wanted_flags &&
+                  attributes.cFuncs == members.size(),
+              "_Tarvane is a dual, hidden, nonextensible, oleautomation interface of " +
+                  std::to_string(members.size()) + " functions, found " +
+                  std::to_string(attributes.cFuncs));
+  const auto count = static_cast<UINT>(std::min<std::size_t>(attributes.cFuncs, members.size()));
 
   for (UINT index = 0; index < count; ++index) {
     const ExpectedMember& want = members[index];
@@ -235,26 +219,22 @@ void CheckEnum(ITypeLib* library, const wchar_t* name,
   library->FindName(wanted, 0, &info, &id, &found);
   SysFreeString(wanted);
   if (!checks.That(found == 1 && info, "enumeration " + Narrow(name) + " found")) return;
-  TYPEATTR* attributes = nullptr;
-  info->GetTypeAttr(&attributes);
-  checks.That(attributes->typekind == TKIND_ENUM && attributes->cVars == members.size(),
+  const TYPEATTR attributes = Attributes(info);
+  checks.That(attributes.typekind == TKIND_ENUM && attributes.cVars == members.size(),
               Narrow(name) + " is an enumeration of " + std::to_string(members.size()));
-  for (UINT k = 0; k < attributes->cVars && k < members.size(); ++k) {
+  for (UINT k = 0; k < attributes.cVars && k < members.size(); ++k) {
     VARDESC* var = nullptr;
     info->GetVarDesc(k, &var);
     VARIANT value;
     VariantInit(&value);
     VariantChangeType(&value, var->lpvarValue, 0, VT_I4);
-    checks.That(MemberName(info, var->memid) == members[k].first && value.lVal == members[k].second,
-                Narrow(name) + " member " + Narrow(members[k].first));
-    if (with_help_strings) {
-      checks.That(
-          HelpString(info, var->memid) == members[k].first,
-          Narrow(name) + " member " + Narrow(members[k].first) + " has its name as help string");
-    }
+    const std::wstring& member = members[k].first;
+    checks.That(MemberName(info, var->memid) == member && value.lVal == members[k].second &&
+                    (!with_help_strings || HelpString(info, var->memid) == member),
+                Narrow(name) + " member " + Narrow(member) +
+                    (with_help_strings ? ", with its name as help string" : ""));
     info->ReleaseVarDesc(var);
   }
-  info->ReleaseTypeAttr(attributes);
   info->Release();
 }
 
@@ -266,73 +246,61 @@ int CheckTypeLibrary() {
   }
   TLIBATTR* lib = nullptr;
   library->GetLibAttr(&lib);
-  checks.That(lib->lcid == 0x409 && lib->wMajorVerNum == 19 && lib->wMinorVerNum == 0,
-              "library version 19.0, lcid 0x409");
-  checks.That((lib->wLibFlags & LIBFLAG_FCONTROL) != 0, "library marked as control");
-  library->ReleaseTLibAttr(lib);
   BSTR name = nullptr;
   BSTR help = nullptr;
   library->GetDocumentation(-1, &name, &help, nullptr, nullptr);
-  checks.That(name && std::wstring(name) == L"Kestova", "library named Kestova");
-  checks.That(help && SysStringLen(help) > 0, "library has a help string");
+  checks.That(lib->lcid == 0x409 && lib->wMajorVerNum == 19 && lib->wMinorVerNum == 0 &&
+                  (lib->wLibFlags & LIBFLAG_FCONTROL) && name &&
+                  std::wstring(name) == L"Kestova" && help && SysStringLen(help) > 0,
+              "library Kestova 19.0, lcid 0x409, a control, with a help string");
+  library->ReleaseTLibAttr(lib);
   SysFreeString(name);
   SysFreeString(help);
 
   // A dual interface is found as its dispatch face; its vtable face is implemented type -1.
   ITypeInfo* dispatch = nullptr;
-  if (checks.That(SUCCEEDED(library->GetTypeInfoOfGuid(IID__Tarvane, &dispatch)),
-                  "_Tarvane found")) {
-    HREFTYPE vtable_ref = 0;
-    ITypeInfo* dual = nullptr;
-    if (checks.That(SUCCEEDED(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable_ref)) &&
-                        SUCCEEDED(dispatch->GetRefTypeInfo(vtable_ref, &dual)),
-                    "_Tarvane has a vtable face")) {
-      CheckDispatchInterface(dual);
-      dual->Release();
-    }
-    dispatch->Release();
+  HREFTYPE vtable_ref = 0;
+  ITypeInfo* dual = nullptr;
+  const UINT vtable_face = static_cast<UINT>(-1);
+  if (checks.That(SUCCEEDED(library->GetTypeInfoOfGuid(IID__Tarvane, &dispatch)) &&
+                      SUCCEEDED(dispatch->GetRefTypeOfImplType(vtable_face, &vtable_ref)) &&
+                      SUCCEEDED(dispatch->GetRefTypeInfo(vtable_ref, &dual)),
+                  "_Tarvane found with its vtable face")) {
+    CheckDispatchInterface(dual);
+    dual->Release();
   }
+  if (dispatch) dispatch->Release();
 
   ITypeInfo* events = nullptr;
-  if (checks.That(SUCCEEDED(library->GetTypeInfoOfGuid(DIID___Tarvane, &events)),
+  FUNCDESC* func = nullptr;
+  if (checks.That(SUCCEEDED(library->GetTypeInfoOfGuid(DIID___Tarvane, &events)) &&
+                      SUCCEEDED(events->GetFuncDesc(0, &func)),
                   "__Tarvane found")) {
-    TYPEATTR* attributes = nullptr;
-    events->GetTypeAttr(&attributes);
-    checks.That(
-        attributes->typekind == TKIND_DISPATCH && (attributes->wTypeFlags & TYPEFLAG_FHIDDEN),
-        "__Tarvane is a hidden dispinterface");
-    checks.That(attributes->cFuncs == 1, "__Tarvane has one member");
-    events->ReleaseTypeAttr(attributes);
-    FUNCDESC* func = nullptr;
-    if (SUCCEEDED(events->GetFuncDesc(0, &func))) {
-      checks.That(func->memid == 1 && MemberName(events, 1) == L"MelsecOut",
-                  "MelsecOut is DISPID 1");
-      checks.That(
-          func->cParams == 1 && TypeText(events, func->lprgelemdescParam[0].tdesc) == L"BSTR*",
-          "MelsecOut takes Result as BSTR*");
-      checks.That(func->elemdescFunc.tdesc.vt == VT_VOID, "MelsecOut returns nothing");
-      events->ReleaseFuncDesc(func);
-    }
-    events->Release();
+    const TYPEATTR attributes = Attributes(events);
+    checks.That(attributes.typekind == TKIND_DISPATCH &&
+                    (attributes.wTypeFlags & TYPEFLAG_FHIDDEN) && attributes.cFuncs == 1,
+                "__Tarvane is a hidden dispinterface of one member");
+    checks.That(func->memid == 1 && MemberName(events, 1) == L"MelsecOut" && func->cParams == 1 &&
+                    TypeText(events, func->lprgelemdescParam[0].tdesc) == L"BSTR*" &&
+                    func->elemdescFunc.tdesc.vt == VT_VOID,
+                "MelsecOut is DISPID 1, takes Result as BSTR* and returns nothing");
+    events->ReleaseFuncDesc(func);
   }
+  if (events) events->Release();
 
   ITypeInfo* coclass = nullptr;
   if (checks.That(SUCCEEDED(library->GetTypeInfoOfGuid(CLSID_Tarvane, &coclass)),
                   "Tarvane class found")) {
-    TYPEATTR* attributes = nullptr;
-    coclass->GetTypeAttr(&attributes);
-    checks.That((attributes->wTypeFlags & TYPEFLAG_FCONTROL) != 0, "Tarvane marked as control");
-    checks.That(attributes->wMajorVerNum == 1 && attributes->wMinorVerNum == 0,
-                "Tarvane version 1.0");
-    coclass->ReleaseTypeAttr(attributes);
+    const TYPEATTR attributes = Attributes(coclass);
+    checks.That((attributes.wTypeFlags & TYPEFLAG_FCONTROL) && attributes.wMajorVerNum == 1 &&
+                    attributes.wMinorVerNum == 0,
+                "Tarvane is a control, version 1.0");
     coclass->Release();
   }
 
   CheckEnum(library, L"MELSECPLCType", {{L"Q_Fundmental", 0}, {L"Q_HighPerformance", 1}}, true);
   CheckEnum(library, L"KestovaHandshaking",
-            {{L"HandshakeNone", 0},
-             {L"HandshakeXonXoff", 1},
-             {L"HandshakeRtsCts", 2},
+            {{L"HandshakeNone", 0}, {L"HandshakeXonXoff", 1}, {L"HandshakeRtsCts", 2},
              {L"HandshakeRtsCtsXonXoff", 3}},
             false);
   library->Release();
@@ -354,18 +322,14 @@ bool KeyExists(HKEY hive, const std::wstring& path, REGSAM view = 0) {
   return true;
 }
 
-std::vector<std::wstring> Subkeys(HKEY hive, const std::wstring& path) {
-  std::vector<std::wstring> names;
+DWORD SubkeyCount(HKEY hive, const std::wstring& path) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
-  wchar_t name[256];
-  for (DWORD k = 0, length = 256; RegEnumKeyExW(key, k, name, &length, nullptr, nullptr, nullptr,
-                                                nullptr) == ERROR_SUCCESS;
-       ++k, length = 256) {
-    names.emplace_back(name);
-  }
+  DWORD count = 0;
+  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
   RegCloseKey(key);
-  return names;
+  return count;
 }
 
 // Registered: this bitness's keys, the Control category alone (never safe for scripting or
@@ -377,6 +341,7 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
   const std::wstring classes = L"Software\\Classes\\";
   const std::wstring clsid = classes + L"CLSID\\" + GuidText(CLSID_Tarvane);
   const std::wstring ours[] = {clsid + L"\\InprocServer32",
+                               clsid + L"\\Control",
                                classes + L"Kestova.Tarvane\\CLSID",
                                classes + L"Kestova.Tarvane.1\\CLSID",
                                classes + L"TypeLib\\" + GuidText(LIBID_Kestova),
@@ -395,9 +360,9 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
   for (const std::wstring& key : ours) {
     checks.That(KeyExists(hive, key), scope + " " + Narrow(key) + " present");
   }
-  checks.That(KeyExists(hive, clsid + L"\\Control"), scope + " Control key present");
-  const std::vector<std::wstring> categories = Subkeys(hive, clsid + L"\\Implemented Categories");
-  checks.That(categories.size() == 1 && categories[0] == L"{40FC6ED4-2438-11CF-A3DB-080036F12502}",
+  const std::wstring categories = clsid + L"\\Implemented Categories";
+  checks.That(SubkeyCount(hive, categories) == 1 &&
+                  KeyExists(hive, categories + L"\\{40FC6ED4-2438-11CF-A3DB-080036F12502}"),
               scope + " in the Control category alone");
   wchar_t version[16] = {};
   DWORD size = sizeof version;
@@ -424,6 +389,11 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
 
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+
+template <class T>
+void** Out(T** pointer) {
+  return reinterpret_cast<void**>(pointer);
+}
 
 ULONG References(IUnknown* object) {
   object->AddRef();
@@ -509,36 +479,21 @@ void CheckConnectionReferences(IClassFactory* factory, CanUnloadNow can_unload) 
 // DllCanUnloadNow in every order of factory (F, f: get, release), object (O, o), lock
 // (L, U): after each step 1 means it may unload, 0 that it must not.
 void CheckUnloadOrders(GetClassObject get_class_object, CanUnloadNow can_unload) {
+  // The last: an unlock without its lock must not cancel the lock that follows.
   const std::pair<const char*, const char*> orders[] = {
-      {"FOfo", "0001"},
-      {"FOof", "0001"},
-      {"FLfFUf", "000001"},
-      {"FLUf", "0001"},
-      // An unlock without its lock must not cancel the lock that follows.
-      {"FUULfFUf", "00000001"},
-  };
+      {"FOfo", "0001"}, {"FOof", "0001"}, {"FLfFUf", "000001"}, {"FLUf", "0001"},
+      {"FUULfFUf", "00000001"}};
   for (const auto& [steps, expected] : orders) {
     IClassFactory* factory = nullptr;
     IUnknown* object = nullptr;
     std::string seen;
     for (const char* step = steps; *step; ++step) {
-      switch (*step) {
-        case 'F':
-          get_class_object(CLSID_Tarvane, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-          break;
-        case 'f':
-          factory->Release();
-          break;
-        case 'O':
-          factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
-          break;
-        case 'o':
-          object->Release();
-          break;
-        default:
-          factory->LockServer(*step == 'L');
-          break;
-      }
+      const char what = *step;
+      if (what == 'F') get_class_object(CLSID_Tarvane, IID_IClassFactory, Out(&factory));
+      if (what == 'O') factory->CreateInstance(nullptr, IID_IUnknown, Out(&object));
+      if (what == 'f') factory->Release();
+      if (what == 'o') object->Release();
+      if (what == 'L' || what == 'U') factory->LockServer(what == 'L');
       seen.push_back(can_unload() == S_OK ? '1' : '0');
     }
     checks.That(seen == expected,

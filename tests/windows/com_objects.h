@@ -72,16 +72,11 @@ class EventSink : public SimpleObject<IDispatch> {
  public:
   EventSink(REFIID events_iid, bool scribble) : events_iid_(events_iid), scribble_(scribble) {}
   std::vector<std::wstring> received;
-
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
     return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*,
+  }  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*,
                                    EXCEPINFO*, UINT*) override {
     if (id != 1 || !parameters || parameters->cArgs != 1) return DISP_E_MEMBERNOTFOUND;
     VARIANT& argument = parameters->rgvarg[0];
@@ -157,26 +152,15 @@ class FullStream : public SimpleObject<IStream> {
     if (written) *written = taken;
     return taken > 0 ? S_OK : STG_E_MEDIUMFULL;
   }
-  HRESULT STDMETHODCALLTYPE Read(void*, ULONG, ULONG* read) override {
-    if (read) *read = 0;
-    return S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
-                                   ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
+  using U = ULARGE_INTEGER;
+  HRESULT STDMETHODCALLTYPE Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, U*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetSize(U) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, U, U*, U*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE LockRegion(U, U, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(U, U, DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
 

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Builds Kestova.ocx for 32-bit and 64-bit Windows and tests it under Wine, headless:
-# registration (machine-wide and per user), the type library, the control through
-# IDispatch against the virtual PLC, a VBScript example through our own script host, and
-# the control embedded in a minimal OLE container under Xvfb (screenshots kept in the
-# work folder as container-win32.png and container-win64.png), and the command-line tool
-# kestova.exe, built beside Kestova.ocx, against the same virtual PLC.
+# registration (machine-wide, per user, both bitnesses side by side), the type library, the
+# control through IDispatch against the virtual PLC, a VBScript example through Wine's
+# cscript, the control embedded in a minimal OLE container under Xvfb, and the
+# command-line tool kestova.exe, built beside Kestova.ocx, against the same virtual PLC.
 #
 #   tests/windows/run.sh            from anywhere; work folder build/windows
 #
@@ -67,52 +66,19 @@ ensure_packages() {
 
 # ---- can this machine run 32-bit programs? -----------------------------------------------
 
-# The smallest static program that exits with status 42, for i386 and for x86-64: an ELF
-# header, one loadable segment and the exit system call. Written by this script, so the
-# answer depends on the kernel alone, not on a toolchain or on the i386 libraries.
-I386_EXIT_42=(
-  7f 45 4c 46 01 01 01 00 00 00 00 00 00 00 00 00 02 00 03 00 01 00 00 00 54 80 04 08
-  34 00 00 00 00 00 00 00 00 00 00 00 34 00 20 00 01 00 00 00 00 00 00 00
-  01 00 00 00 00 00 00 00 00 80 04 08 00 80 04 08 60 00 00 00 60 00 00 00 05 00 00 00
-  00 10 00 00
-  b8 01 00 00 00 bb 2a 00 00 00 cd 80)
-X86_64_EXIT_42=(
-  7f 45 4c 46 02 01 01 00 00 00 00 00 00 00 00 00 02 00 3e 00 01 00 00 00
-  78 00 40 00 00 00 00 00 40 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
-  00 00 00 00 40 00 38 00 01 00 00 00 00 00 00 00
-  01 00 00 00 05 00 00 00 00 00 00 00 00 00 00 00 00 00 40 00 00 00 00 00
-  00 00 40 00 00 00 00 00 84 00 00 00 00 00 00 00 84 00 00 00 00 00 00 00
-  00 10 00 00 00 00 00 00
-  b8 3c 00 00 00 bf 2a 00 00 00 0f 05)
-
-# exits_42 FILE BYTES...: writes the program and tells whether it runs and exits 42.
-exits_42() {
-  local file=$1 format status=0
-  shift
-  printf -v format '\\x%s' "$@"
-  # shellcheck disable=SC2059
-  printf "$format" >"$file"
-  chmod +x "$file"
-  "$file" 2>/dev/null || status=$?
-  [ "$status" -eq 42 ]
-}
-
-# Sets no_32bit and WINE. The x86-64 twin tells a kernel without 32-bit support from a
-# folder that runs nothing at all (mounted noexec, say), which must fail, not skip. A
-# working kernel with a broken 32-bit Wine fails the 32-bit checks: only the kernel skips.
+# Sets no_32bit and WINE. Only a kernel that cannot run 32-bit programs skips: executing
+# the 32-bit Wine loader then fails with status 126 (exec format error). A 32-bit Wine that
+# is merely broken fails the 32-bit checks instead.
 check_32bit_support() {
+  local status=0
   if [ "${KESTOVA_SKIP_32BIT:-}" = 1 ]; then
     log "KESTOVA_SKIP_32BIT=1: running as on a machine that cannot run 32-bit programs"
-    no_32bit=1
-  elif exits_42 "$WORK/run/exit42-i386" "${I386_EXIT_42[@]}"; then
-    return 0
-  elif exits_42 "$WORK/run/exit42-x86_64" "${X86_64_EXIT_42[@]}"; then
-    log "this machine cannot run 32-bit programs: the 32-bit checks will be skipped"
-    no_32bit=1
   else
-    log "cannot run a minimal x86-64 program from $WORK/run"
-    return 1
+    /usr/lib/wine/wine --version >/dev/null 2>&1 || status=$?
+    if [ "$status" -ne 126 ]; then return 0; fi
+    log "this machine cannot run 32-bit programs: the 32-bit checks will be skipped"
   fi
+  no_32bit=1
   WINE=/usr/lib/wine/wine64
 }
 
@@ -145,47 +111,6 @@ step() {
   fi
 }
 
-# expect_failure NAME LINE SECONDS COMMAND...: the command must fail and say LINE-prefix.
-expect_failure() {
-  local name=$1 marker=$2 seconds=$3
-  if skip_check "$name"; then return 0; fi
-  shift 3
-  local output status=0
-  output=$(timeout "$seconds" "$@" 2>&1) || status=$?
-  output=${output//$'\r'/}  # Wine's console writes CRLF
-  printf '%s\n' "$output" | sed 's/^/    /'
-  if [ "$status" -ne 0 ] && [ "$status" -ne 124 ] && grep -q -- "^$marker" <<<"$output"; then
-    log "PASS $name"
-    passed=$((passed + 1))
-  else
-    log "FAIL $name (exit $status)"
-    failed=$((failed + 1))
-  fi
-}
-
-# expect_exit NAME STATUS STREAM LINE SECONDS COMMAND...: the command must exit with STATUS
-# and print LINE (an extended regular expression for a whole line) on STREAM, stdout or
-# stderr; for programs whose exit status and streams are the interface.
-expect_exit() {
-  local name=$1 expected=$2 stream=$3 line=$4 seconds=$5
-  if skip_check "$name"; then return 0; fi
-  shift 5
-  local status=0 out err
-  out=$WORK/run/step.stdout
-  err=$WORK/run/step.stderr
-  timeout "$seconds" "$@" >"$out" 2>"$err" || status=$?
-  sed -i 's/\r$//' "$out" "$err"  # Wine's console writes CRLF
-  sed 's/^/    /' "$out"
-  sed 's/^/    stderr: /' "$err"
-  if [ "$status" -eq "$expected" ] && grep -qxE -- "$line" "$WORK/run/step.$stream"; then
-    log "PASS $name"
-    passed=$((passed + 1))
-  else
-    log "FAIL $name (exit $status, expected $expected and on $stream: $line)"
-    failed=$((failed + 1))
-  fi
-}
-
 # ---- build ----------------------------------------------------------------------------
 
 build_windows() {
@@ -194,7 +119,7 @@ build_windows() {
     log "building the $preset control and test programs"
     timeout 600 cmake --preset "$preset" -S "$ROOT" >/dev/null
     timeout 900 cmake --build "$ROOT/build/$preset" -j2 \
-      --target kestova_ocx kestova_cli com_client script_host ole_container
+      --target kestova_ocx kestova_cli com_client ole_container
   done
 }
 
@@ -275,27 +200,13 @@ windows_path() {
 
 # ---- the tests ------------------------------------------------------------------------
 
-# kestova.exe needs no registration: each run opens the port, makes one exchange and
-# closes it. M3 is switched off again at the end so the other bitness sees its own set.
+# kestova.exe needs no registration and is tested on Linux; here, what Windows adds: the
+# port by number through the Win32 serial port.
 test_cli() {
-  local preset=$1
-  local cli=$ROOT/build/$preset/server/kestova.exe
-  local data=("$WINE" "$cli" --port "$DATA_PORT")
-  expect_exit "$preset kestova.exe write" 0 stdout 'result 0' 60 "${data[@]}" write D100 4660
-  expect_exit "$preset kestova.exe read, JSON" 0 stdout \
-    '\{"result":0,"device":"D100","values":\[4660\],"messages":\[\]\}' 60 \
+  local data=("$WINE" "$ROOT/build/$1/server/kestova.exe" --port "$DATA_PORT")
+  step "$1 kestova.exe write" "result 0" 60 "${data[@]}" write D100 4660
+  step "$1 kestova.exe read, JSON" '{"result":0,"device":"D100","values":[4660],"messages":[]}' 60 \
     "${data[@]}" --json read D100 1
-  expect_exit "$preset kestova.exe set" 0 stdout 'result 0' 60 "${data[@]}" set M3
-  expect_exit "$preset kestova.exe reads the bit it set" 0 stdout \
-    '\{"result":0,"device":"M0","values":\[0,0,0,1(,0){12}\],"messages":\[\]\}' 60 \
-    "${data[@]}" --json read M0 1
-  expect_exit "$preset kestova.exe reset" 0 stdout 'result 0' 60 "${data[@]}" reset M3
-  expect_exit "$preset kestova.exe refused address" 1 stderr 'D Address OverLimit' 60 \
-    "${data[@]}" write D20001 1
-  expect_exit "$preset kestova.exe usage error" 2 stderr \
-    'kestova: .*; usage: kestova \[OPTIONS\] read DEVICE POINTS' 60 "${data[@]}" read Q1 1
-  expect_exit "$preset kestova.exe time-out" 1 stderr 'TimeOut [0-9]+ Second' 60 \
-    "$WINE" "$cli" --port "$SILENT_PORT" --timeout 0 read D100 1
 }
 
 test_one_build() {
@@ -303,14 +214,12 @@ test_one_build() {
   skipping=""
   if [ "$preset" = win32 ] && [ -n "$no_32bit" ]; then skipping=1; fi
   local bin=$ROOT/build/$preset
-  local ocx client host container shot example broken
+  local ocx client container example cscript='C:\windows\system32\cscript.exe'
   ocx=$(windows_path "$bin/server/Kestova.ocx")
   client=$bin/tests/windows/com_client.exe
-  host=$bin/tests/windows/script_host.exe
+  if [ "$preset" = win32 ]; then cscript='C:\windows\syswow64\cscript.exe'; fi
   container=$bin/tests/windows/ole_container.exe
-  shot=$(windows_path "$WORK/container-$preset.png")
   example=$(windows_path "$ROOT/tests/windows/plc_example.vbs")
-  broken=$(windows_path "$ROOT/tests/windows/script_error.vbs")
 
   log "---- $preset${skipping:+ (skipped: this machine cannot run 32-bit programs)} ----"
   step "$preset register machine-wide" "KESTOVA REGISTERED OK" 120 \
@@ -320,20 +229,19 @@ test_one_build() {
   step "$preset control through IDispatch" "KESTOVA COM CLIENT OK" 180 \
     "$WINE" "$client" control "$DATA_PORT" "$SILENT_PORT"
   step "$preset VBScript example" "KESTOVA VBSCRIPT OK" 180 \
-    "$WINE" "$host" "$example" "$DATA_PORT" "$SILENT_PORT"
-  expect_failure "$preset VBScript error is reported" "SCRIPT ERROR" 120 "$WINE" "$host" "$broken"
+    "$WINE" "$cscript" //nologo "$example" "$DATA_PORT" "$SILENT_PORT"
   test_cli "$preset"
   # The container needs a display: a Wine server of its own inside the Xvfb session, stopped
   # before the session ends (nothing may start Wine between here and the session, or its
-  # desktop would have no display). The screenshot stays in the work folder.
+  # desktop would have no display).
   if [ -z "$skipping" ]; then
     timeout 60 wineserver -k 2>/dev/null || true
     timeout 60 wineserver -w 2>/dev/null || true
   fi
   step "$preset OLE container" "KESTOVA CONTAINER OK" 180 \
     xvfb-run -a -s "-screen 0 800x600x24" bash -c \
-    '"$3" "$1" "$2"; status=$?; wineserver -k; wineserver -w; exit $status' \
-    _ "$container" "$shot" "$WINE"
+    '"$2" "$1"; status=$?; wineserver -k; wineserver -w; exit $status' \
+    _ "$container" "$WINE"
   step "$preset unregister machine-wide" "KESTOVA UNREGISTERED OK" 120 \
     bash -c '"$1" regsvr32 /s /u "$2" && "$4" "$3" unregistered machine' _ "$loader" "$ocx" "$client" "$WINE"
   step "$preset register per user" "KESTOVA REGISTERED OK" 120 \

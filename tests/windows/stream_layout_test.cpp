@@ -10,11 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "kestova/tarvane.h"
-#include "link/automation_error.h"
-#include "link/platform_port.h"
-#include "support/test_host.h"
-
 namespace kestova::server {
 namespace {
 
@@ -104,35 +99,6 @@ TEST(StreamLayout, SavedBagReadsSavedValuesAndDefaults) {
   bag.WriteProperty("Timeout", std::int16_t{9}, std::int16_t{3});
   EXPECT_EQ(bag.entries().size(), Sample().size() + 1);
   EXPECT_EQ(bag.ReadProperty("CommPort", std::int16_t{1}), Variant(std::int16_t{7}));
-}
-
-// The whole path the stream persistence takes: the control saves into the bag, the bag
-// goes through the layout, a second control loads it; "PortOpen" never opens the port.
-TEST(StreamLayout, ControlConfigurationSurvivesTheLayout) {
-  testing::TestHost host;
-  Tarvane saved(host, MakePlatformSerialPort());
-  saved.InitProperties();
-  saved.SetTimeout(7);
-  saved.SetRqstDestMdIO(70000);
-  saved.SetSettings("19200,e,7,2");
-  saved.SetSumCheck(true);
-  SavedPropertyBag out({});
-  saved.WriteProperties(out);
-  ASSERT_EQ(out.entries().size(), 13u);
-
-  SavedEntries entries = out.entries();
-  for (auto& [key, value] : entries) {
-    if (key == "PortOpen") value = true;
-  }
-  const std::vector<std::uint8_t> bytes = EncodeSavedProperties(entries);
-  SavedPropertyBag in(DecodeSavedProperties(Payload(bytes)));
-  Tarvane loaded(host, MakePlatformSerialPort());
-  loaded.ReadProperties(in);
-  EXPECT_EQ(loaded.Timeout(), 7);
-  EXPECT_EQ(loaded.RqstDestMdIO(), 70000);
-  EXPECT_EQ(loaded.Settings(), "19200,e,7,2");
-  EXPECT_TRUE(loaded.SumCheck());
-  EXPECT_FALSE(loaded.PortOpen());
 }
 
 }  // namespace

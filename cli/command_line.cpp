@@ -11,7 +11,8 @@
 #include "cli/command_runner.h"
 #include "cli/commands.h"
 #include "cli/control_session.h"
-#include "cli/device_notation.h"
+#include "values/device_name.h"
+#include "values/value_error.h"
 #include "cli/exit_status.h"
 #include "cli/number_text.h"
 #include "cli/reporter.h"
@@ -319,6 +320,8 @@ int RunCommandLine(int argc, char** argv) {
   try {
     return static_cast<int>(Run(line, commands, reporter));
   } catch (const UsageError& e) {
+    return UsageFailure(e.what(), commands.UsageOfParsed());
+  } catch (const ValueError& e) {
     return UsageFailure(e.what(), commands.UsageOfParsed());
   } catch (const AutomationError& e) {
     reporter.Error(e);

@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "cli/device_notation.h"
+#include "values/device_name.h"
 
 namespace kestova::cli {
 

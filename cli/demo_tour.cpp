@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/control_session.h"
-#include "cli/device_notation.h"
+#include "values/device_name.h"
 #include "sim/virtual_plc.h"
 
 namespace kestova::cli {
@@ -160,19 +160,19 @@ ExitStatus RunDemoTour(Reporter& reporter, const std::filesystem::path& log_dir)
             [](Tarvane& c) { return c.WriteD(100, 4660); });
   tour.Step("Write a negative word", "write D101 -21555", 0,
             [](Tarvane& c) { return c.WriteD(101, -21555); });
-  tour.Show("Read both back", {DeviceFamily::D, 100}, 2, 2);
+  tour.Show("Read both back", {DeviceFamily::D, 100, {}}, 2, 2);
 
   tour.Step("Set a bit (Y is numbered in hexadecimal: Y1F0 is device 496)", "set Y1F0", 0,
             [](Tarvane& c) { return c.SetY(0x1F0); });
-  tour.Show("Read it back: one word holds the 16 bits Y1F0..Y1FF", {DeviceFamily::Y, 0x1F0}, 1, 2);
+  tour.Show("Read it back: one word holds the 16 bits Y1F0..Y1FF", {DeviceFamily::Y, 0x1F0, {}}, 1, 2);
   tour.Step("Reset it", "reset Y1F0", 0, [](Tarvane& c) { return c.ResetY(0x1F0); });
-  tour.Show("Read it back", {DeviceFamily::Y, 0x1F0}, 1, 2);
+  tour.Show("Read it back", {DeviceFamily::Y, 0x1F0, {}}, 1, 2);
 
   const std::int16_t block[] = {1, 2, 3};
   tour.Step("Write a block of three words from W1A (the control is given W26)",
             "write-block W1A 1 2 3", 0,
             [&](Tarvane& c) { return c.WriteBlock("W26", 3, IntegerArray::ZeroBased(block)); });
-  tour.Show("Read the block back", {DeviceFamily::W, 0x1A}, 3, 3);
+  tour.Show("Read the block back", {DeviceFamily::W, 0x1A, {}}, 3, 3);
 
   tour.Step("Switch the CPU to STOP", "stop", 0, [](Tarvane& c) { return c.RemoteStop(); });
   tour.Note(std::string("the virtual PLC's CPU is now ") + CpuStateName(plc.cpu_state()));
@@ -192,7 +192,7 @@ ExitStatus RunDemoTour(Reporter& reporter, const std::filesystem::path& log_dir)
   session.control().SetTimeout(1);
 
   tour.Show("The line has recovered, and the refused write changed nothing",
-            {DeviceFamily::D, 100}, 1, 1);
+            {DeviceFamily::D, 100, {}}, 1, 1);
 
   const bool passed = tour.all_as_expected();
   reporter.Say("");

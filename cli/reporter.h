@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/device_notation.h"
+#include "values/device_name.h"
 #include "link/automation_error.h"
 
 namespace kestova::cli {

@@ -1,11 +1,11 @@
-#include "cli/device_notation.h"
+#include "values/device_name.h"
 
 #include <cctype>
 #include <limits>
 
-#include "cli/usage_error.h"
+#include "values/value_error.h"
 
-namespace kestova::cli {
+namespace kestova {
 namespace {
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -34,29 +34,41 @@ DeviceAddress ParseDevice(std::string_view text) {
     }
   }
   if (match == nullptr) {
-    throw UsageError("unknown device family in '" + std::string(text) +
+    throw ValueError("unknown device family in '" + std::string(text) +
                      "' (X Y M L F S B SB SM SD SW D W ZR)");
   }
-  const std::string_view digits = text.substr(match->name.size());
+  std::string_view digits = text.substr(match->name.size());
+  std::optional<int> bit;
+  if (const std::size_t dot = digits.find('.'); dot != std::string_view::npos) {
+    const std::string_view bit_text = digits.substr(dot + 1);
+    if (match->bits) {
+      throw ValueError("'" + std::string(text) + "' is a bit device; only a word device takes a bit number");
+    }
+    if (bit_text.size() != 1 || DigitValue(bit_text[0]) < 0) {
+      throw ValueError("bad bit in '" + std::string(text) + "' (one hexadecimal digit 0-F after the dot)");
+    }
+    bit = DigitValue(bit_text[0]);
+    digits = digits.substr(0, dot);
+  }
   const int base = match->notation_radix;
   const std::string base_name = base == 16 ? "hexadecimal" : "decimal";
   if (digits.empty()) {
-    throw UsageError("device '" + std::string(text) + "' has no number (" +
+    throw ValueError("device '" + std::string(text) + "' has no number (" +
                      std::string(match->name) + " is numbered in " + base_name + ")");
   }
   std::int64_t number = 0;
   for (const char c : digits) {
     const int digit = DigitValue(c);
     if (digit < 0 || digit >= base) {
-      throw UsageError("bad device number in '" + std::string(text) + "' (" +
+      throw ValueError("bad device number in '" + std::string(text) + "' (" +
                        std::string(match->name) + " is numbered in " + base_name + ")");
     }
     number = number * base + digit;
     if (number > std::numeric_limits<std::int32_t>::max()) {
-      throw UsageError("device number too large in '" + std::string(text) + "'");
+      throw ValueError("device number too large in '" + std::string(text) + "'");
     }
   }
-  return {match->family, number};
+  return {match->family, number, bit};
 }
 
 std::string DeviceLabel(DeviceFamily family, std::int64_t number) {
@@ -71,4 +83,4 @@ std::string DeviceLabel(DeviceFamily family, std::int64_t number) {
   return std::string(facts.name) + (number < 0 ? "-" : "") + digits;
 }
 
-}  // namespace kestova::cli
+}  // namespace kestova

@@ -1,6 +1,8 @@
 """The Python face end to end against the virtual PLC: values land in the PLC's memory,
 each failure raises its own class, texts reach on_message, context managers close."""
 import os
+import threading
+import time
 
 import pytest
 
@@ -111,6 +113,25 @@ def test_answers_that_fail_raise_their_own_class(plc, control, heard):
     with pytest.raises(kestova.LengthError, match="Answer Length Error"):
         control.read("D0", 1)
     assert control.read("D0", 1) == [5]
+
+
+def test_other_threads_run_while_a_call_waits(plc, control):
+    control.timeout = 1  # more than a second of waiting
+    plc.fault("no_answer")
+    done = threading.Event()
+
+    def wait_in_vain():
+        with pytest.raises(kestova.TimeoutError):
+            control.read("D0", 1)
+        done.set()
+
+    reader = threading.Thread(target=wait_in_vain)
+    reader.start()
+    while plc.request_count == 0:
+        time.sleep(0.001)
+    assert not done.is_set()
+    reader.join()
+    assert done.is_set()
 
 
 def test_sum_check_fault_is_refused(tmp_path):

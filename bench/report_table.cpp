@@ -139,7 +139,7 @@ void PrintPython(std::ostream& out, const PythonRoundTrip& python) {
   out << "### 5. Python: read(\"D0\", 1) through the module beside the same call from C++\n\n"
       << "Each against a virtual PLC of its own on a pseudo-terminal, at the settings of item 2; "
          "the script times the call itself, the C++ side times Tarvane::Read and the image "
-         "read into a vector. Blocks of each kind alternate in one run.\n\n"
+         "read into a vector. Single calls of each kind alternate in one run.\n\n"
       << "| Caller | Calls | Mean µs | Median µs | p99 µs |\n|---|---:|---:|---:|---:|\n";
   const auto line = [&out](const char* caller, const LatencySamples& samples) {
     out << "| " << caller << " | " << samples.count() << " | " << Micros(samples.Mean()) << " | "

@@ -1,7 +1,8 @@
 #pragma once
 // Item 5 of the table: read("D0", 1) from a Python script through the module, beside
 // the same call from C++ (Tarvane::Read, then the image), each against a virtual PLC of
-// its own on a pseudo-terminal, blocks interleaved in one run.
+// its own on a pseudo-terminal, serving from a thread of the caller's process; single
+// calls alternate in one run.
 
 #include <string>
 

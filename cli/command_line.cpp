@@ -61,6 +61,8 @@ struct CommandLine {
   std::string clear_mode;
   std::string interval = "1000";
   std::string count = "0";
+  std::string as;  // --as: empty for plain words
+  bool stop_on_error = false;
 
   bool simulate_sum_check = false;
   std::string pty_link;
@@ -124,15 +126,27 @@ Commands DefineCommands(CLI::App& app, CommandLine& line) {
     return command->add_option(name, target, help)->type_name("");
   };
 
-  CLI::App* read = add(commands.read, "read", "Read POINTS words of devices from DEVICE (bit devices 16 per word)",
-                       "kestova [OPTIONS] read DEVICE POINTS");
-  positional(read, "DEVICE", line.device, "First device, e.g. D100, X1F0")->required();
-  positional(read, "POINTS", line.points, "Number of words")->required();
+  const auto as = [&line](CLI::App* command, const char* help) {
+    command->add_option("--as", line.as, help)->type_name("TYPE");
+  };
+  constexpr const char* kReadAs =
+      "Show the words as int16, uint16, int32, uint32, float, hex or text; POINTS then counts values "
+      "(int32, uint32 and float take two words each, low word first) or, for text, characters";
+  constexpr const char* kWriteAs =
+      "Take VALUE as int16, uint16, int32, uint32, float (two words each for the 32-bit ones, low word "
+      "first), hex (a word in hex digits) or text (two characters a word, no terminator)";
 
-  CLI::App* write = add(commands.write, "write", "Write one word to a D, W or ZR device",
-                        "kestova [OPTIONS] write DEVICE VALUE");
+  CLI::App* read = add(commands.read, "read", "Read POINTS words of devices from DEVICE (bit devices 16 per word)",
+                       "kestova [OPTIONS] read DEVICE POINTS [--as TYPE]");
+  positional(read, "DEVICE", line.device, "First device, e.g. D100, X1F0")->required();
+  positional(read, "POINTS", line.points, "Number of words, or of values with --as")->required();
+  as(read, kReadAs);
+
+  CLI::App* write = add(commands.write, "write", "Write one word (or one typed value) to a D, W or ZR device",
+                        "kestova [OPTIONS] write DEVICE VALUE [--as TYPE]");
   positional(write, "DEVICE", line.device, "D, W or ZR device")->required();
-  positional(write, "VALUE", line.value, "-32768..65535")->required();
+  positional(write, "VALUE", line.value, "-32768..65535, or a value of the --as type")->required();
+  as(write, kWriteAs);
 
   CLI::App* set = add(commands.set, "set", "Switch one M, Y, B, L, F or S device on",
                       "kestova [OPTIONS] set DEVICE");
@@ -143,9 +157,11 @@ Commands DefineCommands(CLI::App& app, CommandLine& line) {
   positional(reset, "DEVICE", line.device, "M, Y, B, L, F or S device")->required();
 
   CLI::App* block = add(commands.write_block, "write-block", "Write consecutive words from a D, W or ZR device",
-                        "kestova [OPTIONS] write-block DEVICE VALUE...");
+                        "kestova [OPTIONS] write-block DEVICE VALUE... [--as TYPE]");
   positional(block, "DEVICE", line.device, "First D, W or ZR device")->required();
-  positional(block, "VALUE", line.values, "1 to 480 values, -32768..65535 each")->required();
+  positional(block, "VALUE", line.values, "1 to 480 words, -32768..65535 each, or values of the --as type")
+      ->required();
+  as(block, kWriteAs);
 
   CLI::App* run = add(commands.run, "run",
                       "Remote RUN (MODE 1 normal, 3 forced; CLEARMODE 0 keep, 1 clear outside the "
@@ -164,11 +180,15 @@ Commands DefineCommands(CLI::App& app, CommandLine& line) {
 
   CLI::App* watch = add(commands.watch, "watch",
                         "Read repeatedly and print what changed, with a timestamp; Ctrl-C ends",
-                        "kestova [OPTIONS] watch DEVICE POINTS [--interval MS] [--count N]");
+                        "kestova [OPTIONS] watch DEVICE POINTS [--interval MS] [--count N] [--as TYPE] "
+                        "[--stop-on-error]");
   positional(watch, "DEVICE", line.device, "First device")->required();
-  positional(watch, "POINTS", line.points, "Number of words")->required();
+  positional(watch, "POINTS", line.points, "Number of words, or of values with --as")->required();
   watch->add_option("--interval", line.interval, "Milliseconds between reads (default 1000)")->type_name("MS");
   watch->add_option("--count", line.count, "Number of reads, 0 until Ctrl-C (default 0)")->type_name("N");
+  as(watch, kReadAs);
+  watch->add_flag("--stop-on-error", line.stop_on_error,
+                  "Stop at the first failed read (else it is printed and counted, and watching goes on)");
 
 #ifndef _WIN32
   CLI::App* simulate = add(commands.simulate, "simulate", "Run a virtual PLC on a pseudo-terminal until Ctrl-C",
@@ -199,8 +219,31 @@ ConnectionOptions Connection(const CommandLine& line) {
   return c;
 }
 
-DeviceAddress WordWritableDevice(const std::string& text, const char* command) {
+// A device of a command: the bit of a word ("D100.5") is not taken here.
+DeviceAddress WholeDevice(const std::string& text) {
   const DeviceAddress device = ParseDevice(text);
+  if (device.bit) throw UsageError("'" + text + "': a bit of a word is not taken here; name the word");
+  return device;
+}
+
+ValueForm FormOf(const CommandLine& line) {
+  if (line.as.empty()) return ValueForm::kPlain;
+  const std::optional<ValueForm> form = ValueFormNamed(line.as);
+  if (!form) throw UsageError("--as " + line.as + ": expected " + kValueFormNames);
+  return *form;
+}
+
+// A read's device and form: a typed form needs a word family.
+DeviceAddress ReadableDevice(const std::string& text, ValueForm form) {
+  const DeviceAddress device = WholeDevice(text);
+  if (form != ValueForm::kPlain && IsBitFamily(device.family)) {
+    throw UsageError("--as needs a word device (D, W, ZR, SD, SW), not '" + text + "'");
+  }
+  return device;
+}
+
+DeviceAddress WordWritableDevice(const std::string& text, const char* command) {
+  const DeviceAddress device = WholeDevice(text);
   if (!TakesWordWrite(device.family)) {
     throw UsageError(std::string(command) + " takes a D, W or ZR device, not '" + text + "'");
   }
@@ -208,7 +251,7 @@ DeviceAddress WordWritableDevice(const std::string& text, const char* command) {
 }
 
 DeviceAddress BitWritableDevice(const std::string& text, const char* command) {
-  const DeviceAddress device = ParseDevice(text);
+  const DeviceAddress device = WholeDevice(text);
   if (!TakesBitWrite(device.family)) {
     throw UsageError(std::string(command) + " takes an M, Y, B, L, F or S device, not '" + text + "'");
   }
@@ -232,6 +275,10 @@ std::optional<std::int64_t> OptionalNumber(const std::string& text, const char* 
 // The control command the parsed line asks for; throws UsageError.
 ControlCommand ToControlCommand(const CommandLine& line, const Commands& commands) {
   using Action = RemoteCommand::Action;
+  const ValueForm form = FormOf(line);
+  if (commands.write.app->parsed() && form != ValueForm::kPlain) {
+    return WriteBlockCommand{WordWritableDevice(line.device, "write"), EncodeValues(form, {line.value})};
+  }
   if (commands.write.app->parsed()) {
     return WriteCommand{WordWritableDevice(line.device, "write"), WordValue(line.value)};
   }
@@ -239,7 +286,11 @@ ControlCommand ToControlCommand(const CommandLine& line, const Commands& command
   if (commands.reset.app->parsed()) return BitCommand{BitWritableDevice(line.device, "reset"), false};
   if (commands.write_block.app->parsed()) {
     WriteBlockCommand block{WordWritableDevice(line.device, "write-block"), {}};
-    for (const std::string& value : line.values) block.values.push_back(WordValue(value));
+    if (form != ValueForm::kPlain) {
+      block.values = EncodeValues(form, line.values);
+    } else {
+      for (const std::string& value : line.values) block.values.push_back(WordValue(value));
+    }
     return block;
   }
   if (commands.run.app->parsed()) {
@@ -255,10 +306,10 @@ ControlCommand ToControlCommand(const CommandLine& line, const Commands& command
     const std::int64_t count = ParseNumber(line.count, "--count");
     if (interval < 0) throw UsageError("--interval must not be negative");
     if (count < 0) throw UsageError("--count must not be negative");
-    return WatchCommand{ParseDevice(line.device), ParseNumber(line.points, "POINTS"),
-                        std::chrono::milliseconds(interval), count};
+    return WatchCommand{ReadableDevice(line.device, form), ParseNumber(line.points, "POINTS"),
+                        std::chrono::milliseconds(interval), count, form, line.stop_on_error};
   }
-  return ReadCommand{ParseDevice(line.device), ParseNumber(line.points, "POINTS")};
+  return ReadCommand{ReadableDevice(line.device, form), ParseNumber(line.points, "POINTS"), form};
 }
 
 ExitStatus RunControlCommand(const ConnectionOptions& connection, const ControlCommand& command,
@@ -292,6 +343,8 @@ int RunCommandLine(int argc, char** argv) {
                "switch its CPU between RUN and STOP, or try it all on a virtual PLC."};
   app.name("kestova");
   app.require_subcommand(1);
+  // The options of the tool are taken after the command too: `kestova read D100 2 --json`.
+  app.fallthrough();
   app.set_version_flag("--version", Tarvane::VersionLine());
   app.get_formatter()->label("SUBCOMMAND", "COMMAND");
   app.get_formatter()->label("Subcommands", "Commands");

@@ -30,11 +30,14 @@ ExitStatus CommandRunner::Run(const ControlCommand& command) {
 
 ExitStatus CommandRunner::operator()(const ReadCommand& command) {
   const std::int32_t start = ToLong(command.device.number);
-  const std::int16_t points = ToInteger(command.points);
+  const std::int16_t words = ToInteger(WordsOf(command.form, command.points));
   Tarvane& control = session_.control();
-  const std::int16_t result = control.Read(command.device.family, start, points);
-  std::vector<int> values;
-  if (result == 0) values = session_.ImageValues(command.device.family, start, points);
+  const std::int16_t result = control.Read(command.device.family, start, words);
+  std::vector<ShownValue> values;
+  if (result == 0) {
+    values = ShowValues(command.form, command.device, session_.ImageValues(command.device.family, start, words),
+                        command.points);
+  }
   reporter_.Read(result, command.device, values);
   return ExitStatusFor(result);
 }
@@ -87,33 +90,38 @@ ExitStatus CommandRunner::operator()(const RemoteCommand& command) {
 
 ExitStatus CommandRunner::operator()(const WatchCommand& command) {
   const std::int32_t start = ToLong(command.device.number);
-  const std::int16_t points = ToInteger(command.points);
+  const std::int16_t words = ToInteger(WordsOf(command.form, command.points));
   Tarvane& control = session_.control();
   StopSignal stop;
 
-  std::optional<std::vector<int>> last;  // nothing yet: the first read shows every value
-  std::int16_t result = 0;
+  std::optional<std::vector<ShownValue>> last;  // nothing yet: the first read shows every value
+  std::int16_t failed = 0;                      // the last failed read's result
   long reads = 0;
+  long failures = 0;
   while (command.count == 0 || reads < command.count) {
-    result = control.Read(command.device.family, start, points);
+    const std::int16_t result = control.Read(command.device.family, start, words);
     ++reads;
-    if (result != 0) break;
-    const std::vector<int> values = session_.ImageValues(command.device.family, start, points);
-    std::vector<Reporter::Change> changes;
-    for (std::size_t k = 0; k < values.size(); ++k) {
-      if (!last || (*last)[k] != values[k]) {
-        changes.emplace_back(
-            DeviceLabel(command.device.family, command.device.number + static_cast<std::int64_t>(k)),
-            values[k]);
+    const std::string time = Timestamp(session_.host().LocalNow());
+    if (result != 0) {
+      failed = result;
+      ++failures;
+      reporter_.ReadFailed(time, result);
+      if (command.stop_on_error) break;
+    } else {
+      const std::vector<ShownValue> values = ShowValues(
+          command.form, command.device, session_.ImageValues(command.device.family, start, words), command.points);
+      std::vector<ShownValue> changes;
+      for (std::size_t k = 0; k < values.size(); ++k) {
+        if (!last || !((*last)[k] == values[k])) changes.push_back(values[k]);
       }
+      reporter_.Changes(time, changes);
+      last = values;
     }
-    reporter_.Changes(Timestamp(session_.host().LocalNow()), changes);
-    last = values;
     if (command.count != 0 && reads >= command.count) break;
     if (stop.WaitFor(command.interval)) break;
   }
-  reporter_.WatchEnded(result, reads);
-  return ExitStatusFor(result);
+  reporter_.WatchEnded(failed, reads, failures);
+  return ExitStatusFor(failed);
 }
 
 }  // namespace kestova::cli

@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/value_forms.h"
 #include "values/device_name.h"
 
 namespace kestova::cli {
@@ -33,7 +34,8 @@ struct ConnectionOptions {
 
 struct ReadCommand {
   DeviceAddress device;
-  std::int64_t points = 0;
+  std::int64_t points = 0;  // words when plain, else values (text: characters)
+  ValueForm form = ValueForm::kPlain;
 };
 
 struct WriteCommand {
@@ -46,6 +48,7 @@ struct BitCommand {
   bool on = false;
 };
 
+// A block write; typed writes (--as) come here too, as the words of their values.
 struct WriteBlockCommand {
   DeviceAddress device;
   std::vector<std::int16_t> values;
@@ -60,9 +63,11 @@ struct RemoteCommand {
 
 struct WatchCommand {
   DeviceAddress device;
-  std::int64_t points = 0;
+  std::int64_t points = 0;  // as in ReadCommand
   std::chrono::milliseconds interval{1000};
   std::int64_t count = 0;  // number of reads; 0 reads until interrupted
+  ValueForm form = ValueForm::kPlain;
+  bool stop_on_error = false;  // else a failed read is reported and the next one follows
 };
 
 using ControlCommand =

@@ -4,6 +4,8 @@
 
 #include "cli/number_text.h"
 #include "cli/usage_error.h"
+#include "link/automation_error.h"
+#include "link/line_settings.h"
 #include "link/platform_port.h"
 
 namespace kestova::cli {
@@ -29,7 +31,14 @@ ControlSession::ControlSession(const ConnectionOptions& options, Reporter& repor
       host_, number ? MakePlatformSerialPort() : MakePlatformSerialPort(options.port));
   control_->InitProperties();
   if (number) control_->SetCommPort(ToInteger(*number));
-  control_->SetSettings(options.settings);
+  try {
+    control_->SetSettings(options.settings);
+  } catch (const AutomationError& e) {
+    // The control's 380 stays the error; the tool adds which field is wrong.
+    const std::string fault = LineSettingsFault(options.settings);
+    if (e.number() != ErrorNumber::InvalidPropertyValue || fault.empty()) throw;
+    throw AutomationError(e.number(), std::string(e.description()) + " (--settings " + options.settings + ": " + fault + ")");
+  }
   control_->SetHandshaking(ToLong(options.handshaking));
   control_->SetTimeout(ToInteger(options.timeout));
   control_->SetStationNo(ToInteger(options.station));

@@ -33,12 +33,15 @@ void Reporter::ResultLine(std::int16_t result) {
   }
 }
 
-void Reporter::Read(std::int16_t result, const DeviceAddress& device, const std::vector<int>& values) {
+void Reporter::Read(std::int16_t result, const DeviceAddress& device, const std::vector<ShownValue>& values) {
   if (json_) {
     nlohmann::ordered_json object;
     object["result"] = result;
     object["device"] = DeviceLabel(device);
-    if (result == 0) object["values"] = values;
+    if (result == 0) {
+      object["values"] = nlohmann::ordered_json::array();
+      for (const ShownValue& value : values) object["values"].push_back(value.json);
+    }
     if (result != 0 && result != 1) object["end_code"] = EndCodeText(result);
     object["messages"] = messages_;
     out_ << OneLine(object) << std::endl;
@@ -48,10 +51,7 @@ void Reporter::Read(std::int16_t result, const DeviceAddress& device, const std:
     ResultLine(result);
     return;
   }
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    out_ << DeviceLabel(device.family, device.number + static_cast<std::int64_t>(k)) << " "
-         << values[k] << "\n";
-  }
+  for (const ShownValue& value : values) out_ << value.device << " " << value.text << "\n";
   out_.flush();
 }
 
@@ -90,14 +90,14 @@ void Reporter::Failure(const std::string& description) {
   err_ << "kestova: " << description << std::endl;
 }
 
-void Reporter::Changes(const std::string& time, const std::vector<Change>& changes) {
+void Reporter::Changes(const std::string& time, const std::vector<ShownValue>& changes) {
   if (changes.empty()) return;
   if (json_) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const Change& change : changes) {
+    for (const ShownValue& change : changes) {
       nlohmann::ordered_json item;
-      item["device"] = change.first;
-      item["value"] = change.second;
+      item["device"] = change.device;
+      item["value"] = change.json;
       list.push_back(std::move(item));
     }
     nlohmann::ordered_json object;
@@ -106,23 +106,36 @@ void Reporter::Changes(const std::string& time, const std::vector<Change>& chang
     out_ << OneLine(object) << std::endl;
     return;
   }
-  for (const Change& change : changes) {
-    out_ << time << " " << change.first << " " << change.second << "\n";
-  }
+  for (const ShownValue& change : changes) out_ << time << " " << change.device << " " << change.text << "\n";
   out_.flush();
 }
 
-void Reporter::WatchEnded(std::int16_t result, long reads) {
+void Reporter::ReadFailed(const std::string& time, std::int16_t result) {
+  if (json_) {
+    nlohmann::ordered_json object;
+    object["time"] = time;
+    object["result"] = result;
+    if (result != 0 && result != 1) object["end_code"] = EndCodeText(result);
+    out_ << OneLine(object) << std::endl;
+    return;
+  }
+  out_ << time << " ";
+  ResultLine(result);
+  out_.flush();
+}
+
+void Reporter::WatchEnded(std::int16_t result, long reads, long failures) {
   if (json_) {
     nlohmann::ordered_json object;
     object["result"] = result;
     if (result != 0 && result != 1) object["end_code"] = EndCodeText(result);
     object["reads"] = reads;
+    object["failures"] = failures;
     object["messages"] = messages_;
     out_ << OneLine(object) << std::endl;
     return;
   }
-  if (result != 0) ResultLine(result);
+  if (failures > 0) out_ << failures << " of " << reads << " reads failed\n";
   out_.flush();
 }
 

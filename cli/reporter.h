@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/value_forms.h"
 #include "values/device_name.h"
 #include "link/automation_error.h"
 
@@ -33,8 +34,8 @@ class Reporter {
   void Message(const std::string& text);
   const std::vector<std::string>& messages() const { return messages_; }
 
-  // The outcome of a read: its values, labelled from `device` up, when the result is 0.
-  void Read(std::int16_t result, const DeviceAddress& device, const std::vector<int>& values);
+  // The outcome of a read from `device`: its values when the result is 0.
+  void Read(std::int16_t result, const DeviceAddress& device, const std::vector<ShownValue>& values);
   // The outcome of any other operation.
   void Result(std::int16_t result);
   // A run-time error of the control or its port that ended the command.
@@ -42,10 +43,11 @@ class Reporter {
   // Any other failure that ended the command (no error number).
   void Failure(const std::string& description);
 
-  // watch: the devices that changed in one read, then a closing object after the last.
-  using Change = std::pair<std::string, int>;
-  void Changes(const std::string& time, const std::vector<Change>& changes);
-  void WatchEnded(std::int16_t result, long reads);
+  // watch: the values that changed in one read, a read that failed, then a closing
+  // object after the last read: `result` is that of the last failed read (0 when none).
+  void Changes(const std::string& time, const std::vector<ShownValue>& changes);
+  void ReadFailed(const std::string& time, std::int16_t result);
+  void WatchEnded(std::int16_t result, long reads, long failures);
 
   // A line of narration or status, text form only.
   void Say(const std::string& line);

@@ -27,4 +27,8 @@ struct LineSettings {
 // data bits outside 5..8, stop bits other than 1, 1.5, 2, or a field count other than 4.
 LineSettings ParseLineSettings(std::string_view text);
 
+// What ParseLineSettings refuses in `text`, for a person ("parity x: expected n, o, e, m
+// or s"); empty when the text is accepted. The same parser judges both.
+std::string LineSettingsFault(std::string_view text);
+
 }  // namespace kestova

@@ -142,6 +142,28 @@ TEST_F(ProgramTest, EveryCommandExitStatusNotationAndUsage) {
        {}, [](VirtualPlc& plc) {
          EXPECT_EQ(plc.memory().ReadWords(Family::ZR, 40000, 2), (std::vector<std::uint16_t>{5, 6}));
        }},
+      // ---- typed values (--as), options after the command -----------------------------------
+      {"write a float as its two words", {"write", "D200", "--as", "float", "3.5"}, 0, "result 0\n", "", "",
+       {}, [](VirtualPlc& plc) {
+         EXPECT_EQ(plc.memory().ReadWords(Family::D, 200, 2), (std::vector<std::uint16_t>{0x0000, 0x4060}));
+       }},
+      {"read floats, POINTS counts values, --json after the command", {"read", "D200", "2", "--as", "float", "--json"},
+       0, "{\"result\":0,\"device\":\"D200\",\"values\":[3.5,-1.0],\"messages\":[]}\n", "", "",
+       [](VirtualPlc& plc) { plc.memory().WriteWords(Family::D, 200, std::vector<std::uint16_t>{0, 0x4060, 0, 0xBF80}); }},
+      {"write-block int32, hex family", {"write-block", "W1A", "-2", "70000", "--as", "int32"}, 0, "result 0\n", "", "",
+       {}, [](VirtualPlc& plc) {
+         EXPECT_EQ(plc.memory().ReadWords(Family::W, 26, 4), (std::vector<std::uint16_t>{0xFFFE, 0xFFFF, 0x1170, 1}));
+       }},
+      {"read text", {"read", "ZR5", "5", "--as", "text", "--json"}, 0,
+       "{\"result\":0,\"device\":\"ZR5\",\"values\":[\"Hello\"],\"messages\":[]}\n", "", "",
+       [](VirtualPlc& plc) { plc.memory().WriteWords(Family::ZR, 5, std::vector<std::uint16_t>{0x6548, 0x6C6C, 0x6F}); }},
+      {"value that does not fit sends nothing", {"write", "D0", "--as", "int16", "70000"}, 2, "", "",
+       "kestova: 70000 does not fit int16; usage: [^\n]+\n", {},
+       [](VirtualPlc& plc) { EXPECT_EQ(plc.request_count(), 0u); }},
+      {"--as on a bit device", {"read", "X0", "1", "--as", "int16"}, 2, "", "", kUsageLine},
+      {"bad settings say which field", {"--settings", "9600,x,8,1", "read", "D0", "1"}, 4, "", "",
+       "kestova: run-time error 380: Invalid property value \\(--settings 9600,x,8,1: parity x: expected n, o, e, m "
+       "or s\\)\n"},
       // ---- remote operations -------------------------------------------------------------
       {"stop text", {"stop"}, 0, "result 0\n", "", "",
        {}, [](VirtualPlc& plc) { EXPECT_EQ(plc.cpu_state(), sim::CpuState::Stop); }},
@@ -165,12 +187,23 @@ TEST_F(ProgramTest, EveryCommandExitStatusNotationAndUsage) {
        [](VirtualPlc& plc) { plc.memory().SetWord(Family::D, 100, 4660); }},
       {"watch json", {"--json", "watch", "D100", "1", "--count", "2", "--interval", "0"}, 0, "",
        R"(\{"time":"[-0-9 :.]+","changes":\[\{"device":"D100","value":4660\}\]\}\n)"
-       R"(\{"result":0,"reads":2,"messages":\[\]\}\n)",
+       R"(\{"result":0,"reads":2,"failures":0,"messages":\[\]\}\n)",
        "", [](VirtualPlc& plc) { plc.memory().SetWord(Family::D, 100, 4660); }},
       {"watch until Ctrl-C: the long wait between reads ends at once",
        {"watch", "D100", "1", "--interval", "600000"}, 0, "",
        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} D100 4660\n)", "",
        [](VirtualPlc& plc) { plc.memory().SetWord(Family::D, 100, 4660); }, {}, false, true},
+      {"watch goes on after an error answer", {"--json", "watch", "D100", "1", "--count", "2", "--interval", "0"}, 3, "",
+       R"(\{"time":"[-0-9 :.]+","result":16433,"end_code":"0x4031"\}\n)"
+       R"(\{"time":"[-0-9 :.]+","changes":\[\{"device":"D100","value":7\}\]\}\n)"
+       R"(\{"result":16433,"end_code":"0x4031","reads":2,"failures":1,"messages":\[\]\}\n)", "",
+       [](VirtualPlc& plc) {
+         plc.memory().SetWord(Family::D, 100, 7);
+         plc.InjectFault(sim::Fault::ForcedEndCode(0x4031), 1);
+       }},
+      {"watch --stop-on-error", {"watch", "D100", "1", "--count", "2", "--interval", "0", "--stop-on-error"}, 3, "",
+       R"(\d{4}-[-0-9 :.]+ result 16433 \(end code 0x4031\)\n1 of 1 reads failed\n)", "",
+       [](VirtualPlc& plc) { plc.InjectFault(sim::Fault::ForcedEndCode(0x4031), 1); }},
       // ---- exit 1: refused, time-out ---------------------------------------------------------
       {"refused read address", {"--json", "read", "D20001", "1"}, 1,
        "{\"result\":1,\"device\":\"D20001\",\"messages\":[\"D Address Invalid\"]}\n", "", "D Address Invalid\n"},

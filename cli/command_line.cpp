@@ -11,8 +11,6 @@
 #include "cli/command_runner.h"
 #include "cli/commands.h"
 #include "cli/control_session.h"
-#include "values/device_name.h"
-#include "values/value_error.h"
 #include "cli/exit_status.h"
 #include "cli/number_text.h"
 #include "cli/reporter.h"
@@ -20,6 +18,8 @@
 #include "control/plain_host.h"
 #include "kestova/tarvane.h"
 #include "link/automation_error.h"
+#include "values/device_name.h"
+#include "values/value_error.h"
 
 #ifndef _WIN32
 #include "cli/demo_tour.h"
@@ -351,7 +351,9 @@ int RunCommandLine(int argc, char** argv) {
   app.footer(
       "Numbers are decimal or 0x-hexadecimal. Devices are written as the PLC writes them:\n"
       "X, Y, B, W, SB and SW numbered in hexadecimal (X1F0, W1A), M, L, F, S, SM, D, SD and ZR\n"
-      "in decimal (D100, ZR40000); letters in either case.\n"
+      "in decimal (D100, ZR40000); letters in either case. Options may also follow the command.\n"
+      "With --as, POINTS counts values: two words per int32, uint32 or float (low word first),\n"
+      "characters for text; kestova read D200 2 --as float reads D200..D203.\n"
       "Exit status: 0 done, 1 refused / port closed / time-out, 2 usage error, 3 PLC end code,\n"
       "4 run-time error of the control or the port. MelsecOut texts go to standard error.");
   DefineOptions(app, line);

@@ -37,7 +37,8 @@ ControlSession::ControlSession(const ConnectionOptions& options, Reporter& repor
     // The control's 380 stays the error; the tool adds which field is wrong.
     const std::string fault = LineSettingsFault(options.settings);
     if (e.number() != ErrorNumber::InvalidPropertyValue || fault.empty()) throw;
-    throw AutomationError(e.number(), std::string(e.description()) + " (--settings " + options.settings + ": " + fault + ")");
+    throw AutomationError(e.number(),
+                          std::string(e.description()) + " (--settings " + options.settings + ": " + fault + ")");
   }
   control_->SetHandshaking(ToLong(options.handshaking));
   control_->SetTimeout(ToInteger(options.timeout));

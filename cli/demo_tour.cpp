@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cli/control_session.h"
-#include "values/device_name.h"
 #include "sim/virtual_plc.h"
+#include "values/device_name.h"
 
 namespace kestova::cli {
 namespace {

@@ -13,8 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/value_forms.h"
-#include "values/device_name.h"
 #include "link/automation_error.h"
+#include "values/device_name.h"
 
 namespace kestova::cli {
 

@@ -81,7 +81,9 @@ std::int64_t WordsOf(ValueForm form, std::int64_t points) {
 std::vector<ShownValue> ShowValues(ValueForm form, const DeviceAddress& head, const std::vector<int>& image,
                                    std::int64_t points) {
   std::vector<ShownValue> shown;
-  const auto label = [&head](std::size_t k) { return DeviceLabel(head.family, head.number + static_cast<std::int64_t>(k)); };
+  const auto label = [&head](std::size_t k) {
+    return DeviceLabel(head.family, head.number + static_cast<std::int64_t>(k));
+  };
   const std::vector<Word> words = ToWords(image);
   switch (form) {
     case ValueForm::kPlain:
@@ -101,12 +103,16 @@ std::vector<ShownValue> ShowValues(ValueForm form, const DeviceAddress& head, co
       break;
     case ValueForm::kInt32: {
       const std::vector<std::int32_t> values = DecodeInt32(words);
-      for (std::size_t k = 0; k < values.size(); ++k) shown.push_back({label(2 * k), std::to_string(values[k]), values[k]});
+      for (std::size_t k = 0; k < values.size(); ++k) {
+        shown.push_back({label(2 * k), std::to_string(values[k]), values[k]});
+      }
       break;
     }
     case ValueForm::kUInt32: {
       const std::vector<std::uint32_t> values = DecodeUInt32(words);
-      for (std::size_t k = 0; k < values.size(); ++k) shown.push_back({label(2 * k), std::to_string(values[k]), values[k]});
+      for (std::size_t k = 0; k < values.size(); ++k) {
+        shown.push_back({label(2 * k), std::to_string(values[k]), values[k]});
+      }
       break;
     }
     case ValueForm::kFloat: {

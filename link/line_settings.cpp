@@ -46,7 +46,8 @@ std::optional<LineSettings> Parse(std::string_view text, std::string& fault) {
   }
   settings.baud = *baud;
 
-  const char parity = fields[1].size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(fields[1][0]))) : '?';
+  const char parity =
+      fields[1].size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(fields[1][0]))) : '?';
   switch (parity) {
     case 'N': settings.parity = Parity::None; break;
     case 'E': settings.parity = Parity::Even; break;

@@ -6,10 +6,10 @@
 
 #include "cli/number_text.h"
 #include "cli/reporter.h"
-#include "cli/value_forms.h"
-#include "values/value_error.h"
 #include "cli/usage_error.h"
+#include "cli/value_forms.h"
 #include "link/automation_error.h"
+#include "values/value_error.h"
 
 namespace kestova::cli {
 namespace {

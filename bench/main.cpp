@@ -1,7 +1,7 @@
 // kestova_bench: measures the codec, the pseudo-terminal round trip and the paced round
 // trip with the CPU they use, each beside its baseline, and prints one Markdown table.
 //
-//   kestova_bench [--quick] [--only=codec,pty,paced] [Google Benchmark flags]
+//   kestova_bench [--quick] [--only=codec,pty,paced,python] [Google Benchmark flags]
 //
 // --quick takes fewer samples, for a check that everything runs; --only runs some items
 // (the targets of the others are left out). The published figures come from a full run
@@ -22,6 +22,7 @@
 #include "bench/codec_bench.h"
 #include "bench/paced_round_trip.h"
 #include "bench/pty_round_trip.h"
+#include "bench/python_round_trip.h"
 #include "bench/report_table.h"
 #include "bench/syscall_count.h"
 
@@ -51,7 +52,7 @@ std::string Machine() {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   bool quick = false;
-  std::string only = "codec,pty,paced";
+  std::string only = "codec,pty,paced,python";
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--quick") {
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
       only = argument.substr(7);
     } else {
       std::cerr << "kestova_bench: unknown argument " << argument << "\n"
-                << "usage: kestova_bench [--quick] [--only=codec,pty,paced] [--benchmark_... flags]\n";
+                << "usage: kestova_bench [--quick] [--only=codec,pty,paced,python] [--benchmark_... flags]\n";
       return 2;
     }
   }
@@ -105,6 +106,10 @@ int main(int argc, char** argv) {
     if (wanted("pty")) {
       std::cerr << "pseudo-terminal round trips...\n";
       report.pty = kestova::bench::MeasurePtyRoundTrips(pty);
+    }
+    if (wanted("python")) {
+      std::cerr << "Python beside C++...\n";
+      report.python = kestova::bench::MeasurePythonRoundTrip(pty);
     }
 
     kestova::bench::PrintReport(std::cout, report);

@@ -13,6 +13,7 @@ constexpr double kSyscallsOverFloor = 1.0;
 constexpr double kPacedWireRatio = 1.05;
 constexpr double kCpuShareOfSpinning = 0.02;
 constexpr double kCodecNsPerByte = 20.0;
+constexpr double kPythonCppRatio = 1.2;
 constexpr std::string_view kFastLine = "115200,o,8,1";
 
 std::string Fixed(double value, int decimals) {
@@ -134,6 +135,21 @@ void PrintPaced(std::ostream& out, const std::vector<PacedRow>& rows) {
   out << "\n";
 }
 
+void PrintPython(std::ostream& out, const PythonRoundTrip& python) {
+  out << "### 5. Python: read(\"D0\", 1) through the module beside the same call from C++\n\n"
+      << "Each against a virtual PLC of its own on a pseudo-terminal, at the settings of item 2; "
+         "the script times the call itself, the C++ side times Tarvane::Read and the image "
+         "read into a vector. Single calls of each kind alternate in one run.\n\n"
+      << "| Caller | Calls | Mean µs | Median µs | p99 µs |\n|---|---:|---:|---:|---:|\n";
+  const auto line = [&out](const char* caller, const LatencySamples& samples) {
+    out << "| " << caller << " | " << samples.count() << " | " << Micros(samples.Mean()) << " | "
+        << Micros(samples.Percentile(0.5)) << " | " << Micros(samples.Percentile(0.99)) << " |\n";
+  };
+  line("C++", python.cpp);
+  line("Python", python.python);
+  out << "\n";
+}
+
 // The one table: each headline figure beside its baseline, the ratio, the target and
 // whether this run met it. The item tables below it hold the detail.
 void PrintSummary(std::ostream& out, const BenchReport& report) {
@@ -194,6 +210,16 @@ void PrintSummary(std::ostream& out, const BenchReport& report) {
         judged ? Verdict(ratio <= kPacedWireRatio) : "-");
   }
 
+  if (report.python.measured) {
+    const double ratio = MedianRatio(report.python.python, report.python.cpp);
+    row("Python read D0,1, median µs", Micros(report.python.python.Percentile(0.5)),
+        Micros(report.python.cpp.Percentile(0.5)) + " (the same call from C++)", Fixed(ratio, 2) + "x",
+        "within " + Fixed(kPythonCppRatio, 2) + "x", Verdict(ratio <= kPythonCppRatio));
+  } else if (!report.python.skipped.empty()) {
+    row("Python read D0,1", "-", "-", "-", "within " + Fixed(kPythonCppRatio, 2) + "x",
+        "not measured: " + report.python.skipped);
+  }
+
   // All paced rows together, then each line setting on its own: the per-character
   // wake-ups that cost CPU grow with the baud rate.
   std::vector<std::string> groups{""};
@@ -230,6 +256,7 @@ void PrintReport(std::ostream& out, const BenchReport& report) {
   if (report.codec.measured) PrintCodec(out, report.codec);
   if (!report.pty.empty()) PrintPty(out, report.pty, report.syscalls);
   if (!report.paced.empty()) PrintPaced(out, report.paced);
+  if (report.python.measured) PrintPython(out, report.python);
 }
 
 }  // namespace kestova::bench

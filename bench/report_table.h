@@ -10,6 +10,7 @@
 #include "bench/codec_bench.h"
 #include "bench/paced_round_trip.h"
 #include "bench/pty_round_trip.h"
+#include "bench/python_round_trip.h"
 #include "bench/syscall_count.h"
 
 namespace kestova::bench {
@@ -20,6 +21,7 @@ struct BenchReport {
   std::vector<PtyRoundTripRow> pty;
   std::vector<SyscallCounts> syscalls;  // empty when not counted
   std::vector<PacedRow> paced;
+  PythonRoundTrip python;
 };
 
 void PrintReport(std::ostream& out, const BenchReport& report);

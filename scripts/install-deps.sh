@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make ccache libgtest-dev libgmock-dev googletest libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev "$@")
+          libcli11-dev nlohmann-json3-dev pybind11-dev python3-dev python3-pytest "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -25,6 +25,16 @@ bash scripts/install-deps.sh clang libclang-rt-dev
 stage "build (warnings fatal, ASan + UBSan)"
 if cmake --preset ci && cmake --build --preset ci -j2; then built=yes; else built=""; fi
 
+# The Python module without sanitizers, so a plain python3 imports it from the build tree
+# (PYTHONPATH=build/release/python); the ci build's copy needs the sanitizer preloaded.
+stage "Python module (release build)"
+if cmake --preset release >/dev/null && cmake --build --preset release -j2 --target kestova_python &&
+   PYTHONPATH=build/release/python python3 -c "import kestova"; then
+  outcome python "built (PYTHONPATH=build/release/python python3 -c 'import kestova')"
+else
+  outcome python "failed (see above)"
+fi
+
 # The short soak is a CTest test (label soak), run as a stage of its own after the others.
 stage "tests"
 if [ -z "$built" ]; then

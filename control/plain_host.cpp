@@ -36,7 +36,7 @@ bool Writable(const std::filesystem::path& folder) {
 #endif
 }
 
-std::filesystem::path UserStateFolder() {
+std::filesystem::path StateFolder() {
 #ifdef _WIN32
   if (const char* local = std::getenv("LOCALAPPDATA")) return std::filesystem::path(local) / "Kestova";
   return std::filesystem::temp_directory_path() / "Kestova";
@@ -55,8 +55,10 @@ std::filesystem::path UserStateFolder() {
 
 std::filesystem::path PlainHost::DefaultLogFolder() {
   std::filesystem::path own = ProgramFolder();
-  return Writable(own) ? own : UserStateFolder();
+  return Writable(own) ? own : StateFolder();
 }
+
+std::filesystem::path PlainHost::UserStateFolder() { return StateFolder(); }
 
 void PlainHost::AddMelsecOutHandler(MelsecOutHandler handler) {
   handlers_.push_back(std::move(handler));

@@ -24,7 +24,10 @@ class PlainHost : public Host {
   // Overrides the default log folder (created when missing).
   void SetLogFolder(std::filesystem::path folder);
 
+  // The program's own folder when it is writable, else UserStateFolder().
   static std::filesystem::path DefaultLogFolder();
+  // $XDG_STATE_HOME/kestova or ~/.local/state/kestova (%LOCALAPPDATA%\Kestova on Windows).
+  static std::filesystem::path UserStateFolder();
 
   void PropertyChanged(std::string_view property_name) override;
   void MelsecOut(const std::string& result) override;

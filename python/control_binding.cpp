@@ -58,9 +58,10 @@ class Control {
   Control(const py::object& port, const std::string& settings, std::int16_t timeout, bool sum_check,
           std::int16_t station, std::int16_t network, std::int16_t pc, std::int32_t module_io,
           std::int16_t module_station, std::int32_t handshaking, const py::object& log_dir) {
-    if (!log_dir.is_none()) {
-      host_.SetLogFolder(py::module_::import("os").attr("fspath")(log_dir).cast<std::string>());
-    }
+    // The interpreter's folder is no place for a script's logs, writable or not.
+    host_.SetLogFolder(log_dir.is_none()
+                           ? PlainHost::UserStateFolder()
+                           : std::filesystem::path(py::module_::import("os").attr("fspath")(log_dir).cast<std::string>()));
     const bool numbered = py::isinstance<py::int_>(port);
     const std::int16_t number = numbered ? port.cast<std::int16_t>() : std::int16_t{1};
     control_ = std::make_unique<Tarvane>(
@@ -232,7 +233,7 @@ Tarvane(port, settings="9600,n,8,1", timeout=3, sum_check=False, station=0, netw
 
 port is a device path ("/dev/ttyUSB0", VirtualPlc.port) or a port number (n opens
 /dev/ttyS<n-1>). timeout is in whole seconds. Time-outs and error answers are recorded
-in a daily log in log_dir (default: the program's folder when writable, else
+in a daily log in log_dir (default: $XDG_STATE_HOME/kestova, else
 ~/.local/state/kestova). Use it as a context manager, which opens and closes the port,
 or call open() and close(). One call at a time; other Python threads run while a call
 waits on the line.)")

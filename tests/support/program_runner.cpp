@@ -23,7 +23,7 @@ void Check(int result, const char* what) {
 }  // namespace
 
 ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args,
-                      bool interrupt_after_first_line) {
+                      const std::function<void(pid_t, const std::string& out)>& on_first_line) {
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -53,7 +53,7 @@ ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& a
   }
 
   ProgramRun run;
-  bool interrupted = false;
+  bool first_line_seen = false;
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
   int open_count = 2;
@@ -74,9 +74,9 @@ ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& a
         --open_count;
       }
     }
-    if (interrupt_after_first_line && !interrupted && run.out.find('\n') != std::string::npos) {
-      ::kill(pid, SIGINT);
-      interrupted = true;
+    if (on_first_line && !first_line_seen && run.out.find('\n') != std::string::npos) {
+      first_line_seen = true;
+      on_first_line(pid, run.out);
     }
   }
 

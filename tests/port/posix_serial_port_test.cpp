@@ -13,7 +13,7 @@
 #include "kestova/tarvane.h"
 #include "link/platform_port.h"
 #include "link/serial_posix.h"
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 #include "sim/virtual_plc.h"
 #include "support/test_host.h"
 
@@ -21,7 +21,7 @@ namespace kestova {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Bytes;
+using Bytes = std::vector<std::uint8_t>;
 using testing::RaisedNumber;
 using Clock = std::chrono::steady_clock;
 using sim::VirtualPlc;

@@ -1,6 +1,5 @@
 // The virtual PLC over a real pseudo-terminal: each fault, the sum-check wait and pacing.
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 
 #include "sim/virtual_plc.h"
 #include "support/bytes.h"
+#include "support/pty_pair.h"
 #include "tests/sim/pty_line.h"
 
 namespace kestova::sim {
@@ -252,30 +252,15 @@ TEST(VirtualPlcLink, RefusesToReplaceARegularFile) {
 
 // A serial device is served the same way; a pty slave stands in for the device here.
 TEST(VirtualPlcDevice, ServesAGivenDevice) {
-  int master = -1;
-  int slave = -1;
-  char name[256] = {};
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  termios tio{};
-  tcgetattr(master, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(master, TCSANOW, &tio);
-  {
-    VirtualPlc::Options options;
-    options.device = name;
-    options.settings = "19200,e,8,1";
-    VirtualPlc plc(options);
-    EXPECT_EQ(plc.Start(), name);
-    ASSERT_EQ(write(master, kWriteD100.data(), kWriteD100.size()),
-              static_cast<ssize_t>(kWriteD100.size()));
-    ASSERT_TRUE(plc.WaitForAnswers(1, 2s));
-    std::vector<std::uint8_t> answer(kAck.size());
-    EXPECT_EQ(read(master, answer.data(), answer.size()), static_cast<ssize_t>(kAck.size()));
-    EXPECT_EQ(Spaced(answer), Spaced(kAck));
-    EXPECT_EQ(plc.memory().Word(Family::D, 100), 5);
-  }
-  close(slave);
-  close(master);
+  kestova::testing::PtyPair device;
+  VirtualPlc::Options options;
+  options.device = device.slave_path();
+  options.settings = "19200,e,8,1";
+  VirtualPlc plc(options);
+  EXPECT_EQ(plc.Start(), device.slave_path());
+  device.WriteToMaster(kWriteD100);
+  EXPECT_EQ(Spaced(device.ReadFromMaster(kAck.size(), 2s)), Spaced(kAck));
+  EXPECT_EQ(plc.memory().Word(Family::D, 100), 5);
 }
 
 TEST(VirtualPlcDevice, RefusesABaudRateADeviceCannotTake) {

@@ -1,4 +1,4 @@
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 
 #include <poll.h>
 #include <pty.h>
@@ -15,6 +15,7 @@ namespace {
 }
 
 using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
 
 }  // namespace
 

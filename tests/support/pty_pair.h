@@ -15,8 +15,6 @@
 
 namespace kestova::testing {
 
-using Bytes = std::vector<std::uint8_t>;
-
 class PtyPair {
  public:
   PtyPair();
@@ -25,9 +23,9 @@ class PtyPair {
   PtyPair& operator=(const PtyPair&) = delete;
 
   const std::string& slave_path() const { return slave_path_; }
-  void WriteToMaster(const Bytes& bytes);
+  void WriteToMaster(const std::vector<std::uint8_t>& bytes);
   // What arrived within the budget, at most `count` bytes.
-  Bytes ReadFromMaster(std::size_t count, std::chrono::milliseconds budget);
+  std::vector<std::uint8_t> ReadFromMaster(std::size_t count, std::chrono::milliseconds budget);
   termios SlaveTermios() const;
   void CloseMaster();  // hangs the line up, as a vanished device would
 
@@ -37,6 +35,6 @@ class PtyPair {
 };
 
 // Collects `count` bytes through WaitForInput and Input, or what arrived within the budget.
-Bytes ReadFromPort(SerialPort& port, std::size_t count, std::chrono::milliseconds budget);
+std::vector<std::uint8_t> ReadFromPort(SerialPort& port, std::size_t count, std::chrono::milliseconds budget);
 
 }  // namespace kestova::testing

@@ -65,12 +65,12 @@ TEST_F(PosixSerialPortTest, CarriesEveryByteBothWays) {
     SCOPED_TRACE(bytes.size());
     Bytes at_far_end;
     {
-      std::jthread far_end([&] { at_far_end = pty_.ReadFromMaster(bytes.size(), 5s); });
+      std::jthread far_end([&] { at_far_end = pty_.Read(bytes.size(), 5s); });
       port_->Output(bytes);
       EXPECT_TRUE(port_->Drain(5s));
     }
     EXPECT_EQ(at_far_end, bytes);
-    pty_.WriteToMaster(bytes);
+    pty_.Send(bytes);
     EXPECT_EQ(testing::ReadFromPort(*port_, bytes.size(), 5s), bytes);
   }
 }
@@ -90,7 +90,7 @@ TEST_F(PosixSerialPortTest, AStalledLineNeverBlocksOutputAndDrainGivesUpAtItsDea
 
 TEST_F(PosixSerialPortTest, InputLenBoundsEachTakeAndCountsIncludeBytesAlreadyRead) {
   Open();
-  pty_.WriteToMaster(Counting(10));
+  pty_.Send(Counting(10));
   port_->SetInputLen(3);
   ASSERT_TRUE(port_->WaitForInput(5s));
   EXPECT_GE(port_->InBufferCount(), 1);  // the wait itself read them off the device
@@ -211,7 +211,7 @@ TEST_F(PosixSerialPortTest, OpenIsExclusiveAndRestoresTheLineOnClose) {
   }
   // The refused open took nothing from the holder.
   port_->Output(Counting(4));
-  EXPECT_EQ(pty_.ReadFromMaster(4, 5s), Counting(4));
+  EXPECT_EQ(pty_.Read(4, 5s), Counting(4));
   port_->SetPortOpen(false);
   EXPECT_TRUE(SameLine(pty_.SlaveTermios(), original));
   {
@@ -227,7 +227,7 @@ TEST_F(PosixSerialPortTest, WaitWakesOnArrival) {
   const auto start = Clock::now();
   bool arrived = false;
   {
-    auto far_end = Later(50ms, [this] { pty_.WriteToMaster(Counting(1)); });
+    auto far_end = Later(50ms, [this] { pty_.Send(Counting(1)); });
     arrived = port_->WaitForInput(5s);
   }
   EXPECT_TRUE(arrived);
@@ -240,9 +240,9 @@ TEST_F(PosixSerialPortTest, ABurstWaitLetsTheBurstInButNeverWaitsForBytesThatDoN
   Bytes received;
   {
     auto far_end = Later(20ms, [this] {
-      pty_.WriteToMaster(Counting(5));
+      pty_.Send(Counting(5));
       std::this_thread::sleep_for(3ms);
-      pty_.WriteToMaster(Counting(5));
+      pty_.Send(Counting(5));
     });
     // 100 characters take about 104 ms: only 10 come, and the wait ends after the
     // burst's wire time, not at its 5-second budget.

@@ -10,7 +10,7 @@
 
 #include "support/bytes.h"
 #include "support/program_runner.h"
-#include "tests/sim/pty_line.h"
+#include "support/pty_pair.h"
 
 namespace kestova::sim {
 namespace {
@@ -21,9 +21,9 @@ using testing::Spaced;
 
 // Runs kestova-plcsim with `args`: `talk` gets the terminal its first line names, then
 // `signal` ends it; returns its exit status.
-int RunPlcsim(const std::vector<std::string>& args, int signal, const std::function<void(test::PtyLine&)>& talk) {
+int RunPlcsim(const std::vector<std::string>& args, int signal, const std::function<void(testing::PtyPair&)>& talk) {
   return testing::RunProgram(KESTOVA_PLCSIM_PATH, args, [&](pid_t pid, const std::string& out) {
-    test::PtyLine line(out.substr(0, out.find('\n')));
+    testing::PtyPair line(out.substr(0, out.find('\n')));
     talk(line);
     kill(pid, signal);
   }).exit_status;

@@ -9,14 +9,13 @@
 #include "sim/virtual_plc.h"
 #include "support/bytes.h"
 #include "support/pty_pair.h"
-#include "tests/sim/pty_line.h"
 
 namespace kestova::sim {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::Bytes;
-using test::PtyLine;
+using kestova::testing::PtyPair;
 using testing::Spaced;
 using Clock = std::chrono::steady_clock;
 
@@ -42,7 +41,7 @@ class VirtualPlcPty : public ::testing::Test {
     plc_ = std::make_unique<VirtualPlc>(std::move(options));
     plc_->memory().SetWord(Family::D, 100, 0x1234);
     plc_->memory().SetWord(Family::D, 101, 0xABCD);
-    line_ = std::make_unique<PtyLine>(plc_->Start());
+    line_ = std::make_unique<PtyPair>(plc_->Start());
   }
 
   // Sends `request` and waits until the station has taken it.
@@ -53,7 +52,7 @@ class VirtualPlcPty : public ::testing::Test {
   }
 
   std::unique_ptr<VirtualPlc> plc_;
-  std::unique_ptr<PtyLine> line_;
+  std::unique_ptr<PtyPair> line_;
 };
 
 TEST_F(VirtualPlcPty, AnswersAndRecordsTheRequest) {
@@ -203,7 +202,7 @@ TEST(VirtualPlcPacing, LongestReadTakesItsLineTimeAt115200_8O1) {
   options.settings = "115200,o,8,1";
   VirtualPlc plc(options);
   for (std::int32_t i = 0; i < 480; ++i) plc.memory().SetWord(Family::D, i, 0x0102);
-  PtyLine line(plc.Start());
+  PtyPair line(plc.Start());
 
   const auto request = testing::RequestFrame(0x0401, 0x0000, {0x00, 0x00, 0x00, 0xA8, 0xE0, 0x01}, true);
   const auto sent = Clock::now();
@@ -228,7 +227,7 @@ TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
     const auto slave = plc.Start();
     ASSERT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), slave);
-    PtyLine line(link.string());
+    PtyPair line(link.string());
     line.Send(kWriteD100);
     EXPECT_EQ(Spaced(line.Read(kAck.size(), 2s)), Spaced(kAck));
   }
@@ -252,14 +251,14 @@ TEST(VirtualPlcLink, RefusesToReplaceARegularFile) {
 
 // A serial device is served the same way; a pty slave stands in for the device here.
 TEST(VirtualPlcDevice, ServesAGivenDevice) {
-  kestova::testing::PtyPair device;
+  PtyPair device;
   VirtualPlc::Options options;
   options.device = device.slave_path();
   options.settings = "19200,e,8,1";
   VirtualPlc plc(options);
   EXPECT_EQ(plc.Start(), device.slave_path());
-  device.WriteToMaster(kWriteD100);
-  EXPECT_EQ(Spaced(device.ReadFromMaster(kAck.size(), 2s)), Spaced(kAck));
+  device.Send(kWriteD100);
+  EXPECT_EQ(Spaced(device.Read(kAck.size(), 2s)), Spaced(kAck));
   EXPECT_EQ(plc.memory().Word(Family::D, 100), 5);
 }
 
@@ -273,7 +272,7 @@ TEST(VirtualPlcDevice, RefusesABaudRateADeviceCannotTake) {
 
 TEST(VirtualPlcLifecycle, StopsWhileAnAnswerIsStillDelayed) {
   VirtualPlc plc;
-  PtyLine line(plc.Start());
+  PtyPair line(plc.Start());
   plc.InjectFault(Fault::Delay(std::chrono::hours(1)), 1);
   line.Send(kWriteD100);
   ASSERT_TRUE(plc.WaitForRequests(1, 2s));

@@ -207,11 +207,7 @@ TEST_F(ExchangeTest, RefusesAnswersItCannotTrust) {
 }
 
 TEST_F(ExchangeTest, NoiseAroundTheAnswerIsHarmlessAndTheNextRequestGoesOutAtOnce) {
-  auto wire = Bytes("00 FF 10 10 03");
-  const auto answer = Answer(0x0000, Bytes("34 12 CD AB"), false);
-  wire.insert(wire.end(), answer.begin(), answer.end());
-  wire.insert(wire.end(), {0x10, 0x10, 0x42});
-  AnswerWith(wire);
+  AnswerWith(testing::Join(Bytes("00 FF 10 10 03"), Answer(0x0000, Bytes("34 12 CD AB"), false), Bytes("10 10 42")));
   EXPECT_EQ(Run(ReadPlan()), 0);
   EXPECT_EQ(data_, Bytes("34 12 CD AB"));
   EXPECT_EQ(port_.pending(), 0u);

@@ -15,6 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Bytes;
+using testing::Join;
 using kestova::testing::PtyPair;
 using testing::Spaced;
 using Clock = std::chrono::steady_clock;
@@ -26,11 +27,6 @@ const auto kReadD101 = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 65
 const auto kAnswerD101 = Bytes("10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 CD AB 10 03");
 const auto kWriteD100 = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
 const auto kAck = Bytes("10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 10 03");
-
-std::vector<std::uint8_t> Join(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 class VirtualPlcPty : public ::testing::Test {
  protected:
@@ -156,7 +152,7 @@ TEST_F(VirtualPlcPty, ProbabilityZeroNeverAndOneAlways) {
   plc_->InjectFault(Fault::NoiseAfter({0xAA}), 1.0, 3);
   for (int i = 0; i < 3; ++i) line_->Send(kReadD100);
   const auto one = Join(kAnswerD100, Bytes("AA"));
-  const auto expected = Join(Join(one, one), one);
+  const auto expected = Join(one, one, one);
   EXPECT_EQ(Spaced(line_->Read(expected.size(), 2s)), Spaced(expected));
   plc_->ClearFaults();
   line_->Send(kReadD100);

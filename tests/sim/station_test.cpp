@@ -185,11 +185,7 @@ TEST(FrameDecoder, NextFrameInPlaceOfTheSumIsStillRead) {
   FrameDecoder decoder(true);
   std::vector<ReceivedRequest> done;
   const auto frame = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03");
-  auto wire = frame;
-  wire.insert(wire.end(), frame.begin(), frame.end());
-  wire.push_back(0x30);
-  wire.push_back(0x43);
-  for (const auto byte : wire)
+  for (const auto byte : testing::Join(frame, frame, Bytes("30 43")))
     if (auto request = decoder.Feed(byte)) done.push_back(*request);
   ASSERT_EQ(done.size(), 2u);
   EXPECT_EQ(done[0].sum_status, SumStatus::Missing);
@@ -215,12 +211,9 @@ TEST(FrameDecoder, DecodesFieldsAndKeepsRawBytes) {
 
 TEST(FrameDecoder, OverlongBodyIsDropped) {
   FrameDecoder decoder(false);
-  std::vector<std::uint8_t> wire = {0x10, 0x02};
-  wire.insert(wire.end(), FrameDecoder::kMaxBody + 1, 0x55);
-  wire.push_back(0x10);
-  wire.push_back(0x03);
+  const std::vector<std::uint8_t> body(FrameDecoder::kMaxBody + 1, 0x55);
   std::optional<ReceivedRequest> done;
-  for (const auto byte : wire)
+  for (const auto byte : testing::Join(Bytes("10 02"), body, Bytes("10 03")))
     if (auto request = decoder.Feed(byte)) done = request;
   EXPECT_FALSE(done.has_value());
 }

@@ -138,22 +138,21 @@ TEST_F(PosixSerialPortTest, SettingsReachTheLineWhileOpenAndAtOpen) {
 }
 
 TEST_F(PosixSerialPortTest, RefusedLetsChangeNothing) {
-  const std::pair<const char*, std::function<void(SerialPort&)>> lets[] = {
-      {"9600,x,8,1", [](SerialPort& p) { p.SetSettings("9600,x,8,1"); }},
-      {"9600,n,9", [](SerialPort& p) { p.SetSettings("9600,n,9"); }},
-      {"9600,n,8,1.5", [](SerialPort& p) { p.SetSettings("9600,n,8,1.5"); }},
-      {"14000,n,8,1", [](SerialPort& p) { p.SetSettings("14000,n,8,1"); }},
-      {"handshaking 4", [](SerialPort& p) { p.SetHandshaking(4); }},
-      {"port 2 while open", [](SerialPort& p) { p.SetCommPort(2); }},
-      {"open while open", [](SerialPort& p) { p.SetPortOpen(true); }},
+  const std::tuple<const char*, int, std::function<void(SerialPort&)>> lets[] = {
+      {"9600,x,8,1", 380, [](SerialPort& p) { p.SetSettings("9600,x,8,1"); }},
+      {"9600,n,9", 380, [](SerialPort& p) { p.SetSettings("9600,n,9"); }},
+      {"9600,n,8,1.5", 8015, [](SerialPort& p) { p.SetSettings("9600,n,8,1.5"); }},
+      {"14000,n,8,1", 8015, [](SerialPort& p) { p.SetSettings("14000,n,8,1"); }},
+      {"handshaking 4", 380, [](SerialPort& p) { p.SetHandshaking(4); }},
+      {"port 2 while open", 8000, [](SerialPort& p) { p.SetCommPort(2); }},
+      {"open while open", 8005, [](SerialPort& p) { p.SetPortOpen(true); }},
   };
-  const int expected[] = {380, 380, 8015, 8015, 380, 8000, 8005};
   Open("19200,e,8,2");
   port_->SetHandshaking(1);
   const termios before = pty_.SlaveTermios();
-  for (std::size_t i = 0; i < std::size(lets); ++i) {
-    SCOPED_TRACE(lets[i].first);
-    EXPECT_EQ(RaisedNumber([&] { lets[i].second(*port_); }), expected[i]);
+  for (const auto& [name, error, let] : lets) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(RaisedNumber([&] { let(*port_); }), error);
     EXPECT_TRUE(port_->PortOpen());
     EXPECT_EQ(port_->Settings(), "19200,e,8,2");
     EXPECT_EQ(port_->Handshaking(), 1);

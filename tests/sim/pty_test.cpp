@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "sim/virtual_plc.h"
 #include "support/bytes.h"
@@ -233,10 +234,7 @@ TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
 
 TEST(VirtualPlcLink, RefusesToReplaceARegularFile) {
   const auto file = std::filesystem::temp_directory_path() / ("kestova-sim-file-" + std::to_string(getpid()));
-  {
-    std::FILE* f = std::fopen(file.c_str(), "w");
-    std::fclose(f);
-  }
+  std::ofstream{file};
   VirtualPlc::Options options;
   options.link_path = file.string();
   VirtualPlc plc(options);

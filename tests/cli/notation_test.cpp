@@ -9,26 +9,19 @@
 #include "cli/usage_error.h"
 #include "cli/value_forms.h"
 #include "link/automation_error.h"
+#include "support/raised.h"
 #include "values/value_error.h"
 
 namespace kestova::cli {
 namespace {
 
-struct NumberRow {
-  const char* text;
-  std::int64_t value;
-};
-
 TEST(NumberText, AcceptsDecimalAndHexadecimalButNotOctal) {
-  const NumberRow rows[] = {
+  const std::pair<const char*, std::int64_t> rows[] = {
       {"0", 0},          {"010", 10},       {"-1", -1},        {"+7", 7},
       {"0x10", 16},      {"0XfF", 255},     {"-0x8000", -32768},
       {"9223372036854775807", INT64_MAX},   {"-9223372036854775808", INT64_MIN},
   };
-  for (const NumberRow& row : rows) {
-    SCOPED_TRACE(row.text);
-    EXPECT_EQ(ParseNumber(row.text, "N"), row.value);
-  }
+  for (const auto& [text, value] : rows) EXPECT_EQ(ParseNumber(text, "N"), value) << text;
   for (const char* bad : {"", "-", "0x", "1.5", "1e3", "12a", "0x1G", " 1", "9223372036854775808"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(ParseNumber(bad, "N"), UsageError);
@@ -40,12 +33,7 @@ TEST(NumberText, NarrowingOutOfRangeIsTheControlsOverflow) {
   EXPECT_EQ(ToInteger(32767), 32767);
   EXPECT_EQ(ToLong(2147483647), 2147483647);
   for (const std::int64_t value : {std::int64_t{32768}, std::int64_t{-32769}}) {
-    try {
-      ToInteger(value);
-      ADD_FAILURE() << value << " was narrowed";
-    } catch (const AutomationError& error) {
-      EXPECT_EQ(error.number(), ErrorNumber::Overflow);
-    }
+    EXPECT_EQ(testing::Raised([&] { ToInteger(value); }), ErrorNumber::Overflow) << value;
   }
   EXPECT_THROW(ToLong(std::int64_t{1} << 31), AutomationError);
 }

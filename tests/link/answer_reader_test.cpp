@@ -9,11 +9,7 @@ namespace {
 
 using testing::Answer;
 using testing::Bytes;
-
-std::vector<std::uint8_t> Concat(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+using testing::Join;
 
 // Feeds the bytes in chunks of the given size; returns how many were consumed.
 std::size_t FeedInChunks(AnswerReader& reader, const std::vector<std::uint8_t>& bytes, std::size_t chunk) {
@@ -45,7 +41,7 @@ TEST(AnswerReader, ReadsADleDoubledAnswerWholeInAnyChunking) {
 TEST(AnswerReader, SkipsNoiseBeforeTheFrameAndLeavesWhatFollows) {
   const auto frame = Answer(0x0000, {}, false);
   const auto noise = Bytes("FF 10 10 10 03 00 10 41");
-  const auto wire = Concat(Concat(noise, frame), Bytes("55 66"));
+  const auto wire = Join(noise, frame, Bytes("55 66"));
   AnswerReader reader(false, 50);
   EXPECT_EQ(reader.Feed(wire), noise.size() + frame.size());
   EXPECT_TRUE(reader.complete());
@@ -59,15 +55,15 @@ TEST(AnswerReader, DropsABrokenFrameAndTakesTheNext) {
   } cases[] = {
       {"lone DLE inside", Bytes("10 02 02 00 F8 10 41")},
       {"DLE STX inside restarts", Bytes("10 02 05 00 F8 00")},
-      {"longer than allowed", Concat(Bytes("10 02"), std::vector<std::uint8_t>(60, 0x20))},
+      {"longer than allowed", Join(Bytes("10 02"), std::vector<std::uint8_t>(60, 0x20))},
       // Data DLEs come doubled: 10 10 02 in the rest of a broken frame is no frame start,
       // though a whole false answer follows it.
-      {"10 10 02 in its data", Concat(Bytes("10 02 0C 00 F8 10 41 10"), Answer(0x0000, {}, false))},
-      {"10 10 02 after noise", Concat(Bytes("55 10"), Answer(0xC059, Bytes("01 02"), false))},
+      {"10 10 02 in its data", Join(Bytes("10 02 0C 00 F8 10 41 10"), Answer(0x0000, {}, false))},
+      {"10 10 02 after noise", Join(Bytes("55 10"), Answer(0xC059, Bytes("01 02"), false))},
   };
   for (const Case& c : cases) {
     AnswerReader reader(false, 18 + 32);
-    reader.Feed(Concat(c.before, Answer(0x8001, {}, false)));
+    reader.Feed(Join(c.before, Answer(0x8001, {}, false)));
     ASSERT_TRUE(reader.complete()) << c.name;
     EXPECT_EQ(EndCode(reader.image()), -32767) << c.name;  // all sixteen bits
   }

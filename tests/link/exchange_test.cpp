@@ -167,9 +167,7 @@ TEST_F(ExchangeTest, AnErrorAnswerToAReadIsJudgedAtOnce) {
 TEST_F(ExchangeTest, RefusesAnswersItCannotTrust) {
   auto bad_sum = Answer(0x0000, Bytes("34 12 CD AB"), true);
   bad_sum.back() = bad_sum.back() == '0' ? '1' : '0';
-  auto short_frame = Bytes("10 02 02 00 F8 00 10 03");
-  short_frame.push_back('F');
-  short_frame.push_back('A');
+  const auto short_frame = Bytes("10 02 02 00 F8 00 10 03 46 41");  // sum characters "FA"
   // With XON/XOFF (Handshaking 1 or 3) the port swallows 0x11 and 0x13: never a misread.
   // Station 0x11 echoed in the header: without it the end code would come from the data.
   const auto station_xon = Bytes("10 02 10 10 00 F8 11 00 FF FF 03 00 00 FF FF 00 00 34 12 CD AB 10 03");
@@ -209,11 +207,7 @@ TEST_F(ExchangeTest, RefusesAnswersItCannotTrust) {
 }
 
 TEST_F(ExchangeTest, NoiseAroundTheAnswerIsHarmlessAndTheNextRequestGoesOutAtOnce) {
-  auto wire = Bytes("00 FF 10 10 03");
-  const auto answer = Answer(0x0000, Bytes("34 12 CD AB"), false);
-  wire.insert(wire.end(), answer.begin(), answer.end());
-  wire.insert(wire.end(), {0x10, 0x10, 0x42});
-  AnswerWith(wire);
+  AnswerWith(testing::Join(Bytes("00 FF 10 10 03"), Answer(0x0000, Bytes("34 12 CD AB"), false), Bytes("10 10 42")));
   EXPECT_EQ(Run(ReadPlan()), 0);
   EXPECT_EQ(data_, Bytes("34 12 CD AB"));
   EXPECT_EQ(port_.pending(), 0u);

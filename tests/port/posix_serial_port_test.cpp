@@ -4,21 +4,27 @@
 #include <pthread.h>
 
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <numeric>
 #include <thread>
 
+#include "control/plain_host.h"
+#include "kestova/tarvane.h"
 #include "link/platform_port.h"
 #include "link/serial_posix.h"
-#include "pty_pair.h"
+#include "support/pty_pair.h"
+#include "sim/virtual_plc.h"
+#include "support/test_host.h"
 
 namespace kestova {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Bytes;
+using Bytes = std::vector<std::uint8_t>;
 using testing::RaisedNumber;
 using Clock = std::chrono::steady_clock;
+using sim::VirtualPlc;
 
 Bytes Counting(std::size_t count) {
   Bytes bytes(count);
@@ -59,12 +65,12 @@ TEST_F(PosixSerialPortTest, CarriesEveryByteBothWays) {
     SCOPED_TRACE(bytes.size());
     Bytes at_far_end;
     {
-      std::jthread far_end([&] { at_far_end = pty_.ReadFromMaster(bytes.size(), 5s); });
+      std::jthread far_end([&] { at_far_end = pty_.Read(bytes.size(), 5s); });
       port_->Output(bytes);
       EXPECT_TRUE(port_->Drain(5s));
     }
     EXPECT_EQ(at_far_end, bytes);
-    pty_.WriteToMaster(bytes);
+    pty_.Send(bytes);
     EXPECT_EQ(testing::ReadFromPort(*port_, bytes.size(), 5s), bytes);
   }
 }
@@ -84,7 +90,7 @@ TEST_F(PosixSerialPortTest, AStalledLineNeverBlocksOutputAndDrainGivesUpAtItsDea
 
 TEST_F(PosixSerialPortTest, InputLenBoundsEachTakeAndCountsIncludeBytesAlreadyRead) {
   Open();
-  pty_.WriteToMaster(Counting(10));
+  pty_.Send(Counting(10));
   port_->SetInputLen(3);
   ASSERT_TRUE(port_->WaitForInput(5s));
   EXPECT_GE(port_->InBufferCount(), 1);  // the wait itself read them off the device
@@ -132,22 +138,21 @@ TEST_F(PosixSerialPortTest, SettingsReachTheLineWhileOpenAndAtOpen) {
 }
 
 TEST_F(PosixSerialPortTest, RefusedLetsChangeNothing) {
-  const std::pair<const char*, std::function<void(SerialPort&)>> lets[] = {
-      {"9600,x,8,1", [](SerialPort& p) { p.SetSettings("9600,x,8,1"); }},
-      {"9600,n,9", [](SerialPort& p) { p.SetSettings("9600,n,9"); }},
-      {"9600,n,8,1.5", [](SerialPort& p) { p.SetSettings("9600,n,8,1.5"); }},
-      {"14000,n,8,1", [](SerialPort& p) { p.SetSettings("14000,n,8,1"); }},
-      {"handshaking 4", [](SerialPort& p) { p.SetHandshaking(4); }},
-      {"port 2 while open", [](SerialPort& p) { p.SetCommPort(2); }},
-      {"open while open", [](SerialPort& p) { p.SetPortOpen(true); }},
+  const std::tuple<const char*, int, std::function<void(SerialPort&)>> lets[] = {
+      {"9600,x,8,1", 380, [](SerialPort& p) { p.SetSettings("9600,x,8,1"); }},
+      {"9600,n,9", 380, [](SerialPort& p) { p.SetSettings("9600,n,9"); }},
+      {"9600,n,8,1.5", 8015, [](SerialPort& p) { p.SetSettings("9600,n,8,1.5"); }},
+      {"14000,n,8,1", 8015, [](SerialPort& p) { p.SetSettings("14000,n,8,1"); }},
+      {"handshaking 4", 380, [](SerialPort& p) { p.SetHandshaking(4); }},
+      {"port 2 while open", 8000, [](SerialPort& p) { p.SetCommPort(2); }},
+      {"open while open", 8005, [](SerialPort& p) { p.SetPortOpen(true); }},
   };
-  const int expected[] = {380, 380, 8015, 8015, 380, 8000, 8005};
   Open("19200,e,8,2");
   port_->SetHandshaking(1);
   const termios before = pty_.SlaveTermios();
-  for (std::size_t i = 0; i < std::size(lets); ++i) {
-    SCOPED_TRACE(lets[i].first);
-    EXPECT_EQ(RaisedNumber([&] { lets[i].second(*port_); }), expected[i]);
+  for (const auto& [name, error, let] : lets) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(RaisedNumber([&] { let(*port_); }), error);
     EXPECT_TRUE(port_->PortOpen());
     EXPECT_EQ(port_->Settings(), "19200,e,8,2");
     EXPECT_EQ(port_->Handshaking(), 1);
@@ -205,7 +210,7 @@ TEST_F(PosixSerialPortTest, OpenIsExclusiveAndRestoresTheLineOnClose) {
   }
   // The refused open took nothing from the holder.
   port_->Output(Counting(4));
-  EXPECT_EQ(pty_.ReadFromMaster(4, 5s), Counting(4));
+  EXPECT_EQ(pty_.Read(4, 5s), Counting(4));
   port_->SetPortOpen(false);
   EXPECT_TRUE(SameLine(pty_.SlaveTermios(), original));
   {
@@ -221,7 +226,7 @@ TEST_F(PosixSerialPortTest, WaitWakesOnArrival) {
   const auto start = Clock::now();
   bool arrived = false;
   {
-    auto far_end = Later(50ms, [this] { pty_.WriteToMaster(Counting(1)); });
+    auto far_end = Later(50ms, [this] { pty_.Send(Counting(1)); });
     arrived = port_->WaitForInput(5s);
   }
   EXPECT_TRUE(arrived);
@@ -234,9 +239,9 @@ TEST_F(PosixSerialPortTest, ABurstWaitLetsTheBurstInButNeverWaitsForBytesThatDoN
   Bytes received;
   {
     auto far_end = Later(20ms, [this] {
-      pty_.WriteToMaster(Counting(5));
+      pty_.Send(Counting(5));
       std::this_thread::sleep_for(3ms);
-      pty_.WriteToMaster(Counting(5));
+      pty_.Send(Counting(5));
     });
     // 100 characters take about 104 ms: only 10 come, and the wait ends after the
     // burst's wire time, not at its 5-second budget.
@@ -306,6 +311,75 @@ TEST_F(PosixSerialPortTest, HangUpDuringWaitRaisesDeviceIoError) {
   }
   port_->SetPortOpen(false);
   EXPECT_FALSE(port_->PortOpen());
+}
+
+// A device path that vanishes, with the control on this port and the virtual PLC on a
+// pseudo-terminal: the loss reaches the host as a run-time error and the control works again
+// once its port is reopened.
+class PortFaults : public ::testing::Test {
+ protected:
+  // Real time and a real port; the test host only lends its scratch folder.
+  PortFaults()
+      : link_((scratch_.log_folder / "plc").string()), control_(host_, std::make_unique<PosixSerialPort>(link_)) {
+    host_.SetLogFolder(scratch_.log_folder);
+    host_.AddMelsecOutHandler([this](std::string& text) { events_.push_back(text); });
+    control_.InitProperties();
+    control_.SetTimeout(1);
+  }
+
+  // A virtual PLC whose pseudo-terminal is reached through link_, the path the control
+  // opens, so a new PLC can take the old one's place.
+  std::unique_ptr<VirtualPlc> StartPlc() {
+    VirtualPlc::Options options;
+    options.link_path = link_;
+    auto plc = std::make_unique<VirtualPlc>(options);
+    plc->Start();
+    return plc;
+  }
+
+  // The control works end to end: a write lands in the PLC and reads back.
+  void ExpectWorking(VirtualPlc& plc, std::int16_t value) {
+    EXPECT_EQ(control_.WriteD(100, value), 0);
+    EXPECT_EQ(plc.memory().Word(sim::Family::D, 100), static_cast<std::uint16_t>(value));
+    EXPECT_EQ(control_.ReadD(100, 1), 0);
+    EXPECT_EQ(control_.PLCD(100), value);
+  }
+
+  testing::TestHost scratch_;
+  std::string link_;
+  PlainHost host_;
+  std::vector<std::string> events_;
+  Tarvane control_;
+};
+
+TEST_F(PortFaults, APathThatVanishesCannotBeOpenedUntilItIsBack) {
+  auto plc = StartPlc();
+  control_.SetPortOpen(true);
+
+  // Only the name goes (a udev rule, a cleanup script): the open device stays usable.
+  const std::filesystem::path target = std::filesystem::read_symlink(link_);
+  std::filesystem::remove(link_);
+  ExpectWorking(*plc, 11);
+  control_.SetPortOpen(false);
+  EXPECT_EQ(RaisedNumber([&] { control_.SetPortOpen(true); }), 8002);
+  std::filesystem::create_symlink(target, link_);
+  control_.SetPortOpen(true);
+  ExpectWorking(*plc, 12);
+
+  // The device goes, and with it its path.
+  plc->Stop();
+  ASSERT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link_)));
+  EXPECT_EQ(RaisedNumber([&] { control_.WriteD(100, 6); }), 57);
+  control_.SetPortOpen(false);
+  EXPECT_EQ(RaisedNumber([&] { control_.SetPortOpen(true); }), 8002);
+  EXPECT_FALSE(control_.PortOpen());
+  // A closed port is refused by the operation itself, as ever.
+  EXPECT_EQ(control_.WriteD(100, 6), 1);
+  EXPECT_EQ(events_, std::vector<std::string>{"Port not Open"});
+
+  plc = StartPlc();
+  control_.SetPortOpen(true);
+  ExpectWorking(*plc, 7);
 }
 
 }  // namespace

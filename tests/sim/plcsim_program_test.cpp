@@ -2,18 +2,15 @@
 // SIGTERM ends it with status 0.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "support/bytes.h"
-#include "tests/sim/pty_line.h"
-
-extern char** environ;
+#include "support/program_runner.h"
+#include "support/pty_pair.h"
 
 namespace kestova::sim {
 namespace {
@@ -22,82 +19,39 @@ using namespace std::chrono_literals;
 using testing::Bytes;
 using testing::Spaced;
 
-// A started kestova-plcsim with its standard output on a pipe.
-class Program {
- public:
-  explicit Program(std::vector<std::string> args) {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    args.insert(args.begin(), KESTOVA_PLCSIM_PATH);
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const int failed = posix_spawn(&pid_, KESTOVA_PLCSIM_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    out_ = out[0];
-    if (failed != 0) throw std::runtime_error("cannot start kestova-plcsim");
-  }
-
-  ~Program() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(out_);
-  }
-
-  // The first line it prints (the terminal's path); it prints it at once or exits.
-  std::string ReadLine() {
-    std::string line;
-    for (char c; read(out_, &c, 1) == 1 && c != '\n';) line += c;
-    return line;
-  }
-
-  // Sends `signal` and returns the exit status (-1 when it did not exit normally).
-  int Exit(int signal) {
-    if (signal != 0) kill(pid_, signal);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
+// Runs kestova-plcsim with `args`: `talk` gets the terminal its first line names, then
+// `signal` ends it; returns its exit status.
+int RunPlcsim(const std::vector<std::string>& args, int signal, const std::function<void(testing::PtyPair&)>& talk) {
+  return testing::RunProgram(KESTOVA_PLCSIM_PATH, args, [&](pid_t pid, const std::string& out) {
+    testing::PtyPair line(out.substr(0, out.find('\n')));
+    talk(line);
+    kill(pid, signal);
+  }).exit_status;
+}
 
 TEST(PlcsimProgram, ServesUntilTerminated) {
-  Program program({"--sumcheck", "--preset", "D100=0x1234", "--preset", "D101=-1"});
-  const auto path = program.ReadLine();
-  ASSERT_FALSE(path.empty());
-  test::PtyLine line(path);
-  line.Send(Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30 43"));
-  EXPECT_EQ(Spaced(line.Read(25, 2s)),
-            "10 02 10 10 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 FF FF 10 03 34 42");
-  EXPECT_EQ(program.Exit(SIGTERM), 0);
+  const std::vector<std::string> args = {"--sumcheck", "--preset", "D100=0x1234", "--preset", "D101=-1"};
+  EXPECT_EQ(RunPlcsim(args, SIGTERM, [](auto& line) {
+              line.Send(Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30 43"));
+              EXPECT_EQ(Spaced(line.Read(25, 2s)),
+                        "10 02 10 10 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 FF FF 10 03 34 42");
+            }),
+            0);
 }
 
 TEST(PlcsimProgram, FaultOptionsApplyToTheCountedRequests) {
-  Program program({"--end-code", "4031", "--count", "1"});
-  test::PtyLine line(program.ReadLine());
-  const auto write = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
-  line.Send(write);
-  line.Send(write);
-  EXPECT_EQ(Spaced(line.Read(36, 2s)),
-            "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03 "
-            "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 10 03");
-  EXPECT_EQ(program.Exit(SIGINT), 0);
+  const auto status = RunPlcsim({"--end-code", "4031", "--count", "1"}, SIGINT, [](auto& line) {
+    const auto write = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
+    line.Send(write);
+    line.Send(write);
+    EXPECT_EQ(Spaced(line.Read(36, 2s)), "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 31 40 10 03 "
+                                         "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 10 03");
+  });
+  EXPECT_EQ(status, 0);
 }
 
 TEST(PlcsimProgram, RefusesABadOption) {
-  Program program({"--delay", "soon"});
-  EXPECT_EQ(program.Exit(0), 2);
+  EXPECT_EQ(testing::RunProgram(KESTOVA_PLCSIM_PATH, {"--delay", "soon"}).exit_status, 2);
 }
 
 }  // namespace

@@ -1,22 +1,23 @@
 // The virtual PLC over a real pseudo-terminal: each fault, the sum-check wait and pacing.
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "sim/virtual_plc.h"
 #include "support/bytes.h"
-#include "tests/sim/pty_line.h"
+#include "support/pty_pair.h"
 
 namespace kestova::sim {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::Bytes;
-using test::PtyLine;
+using testing::Join;
+using kestova::testing::PtyPair;
 using testing::Spaced;
 using Clock = std::chrono::steady_clock;
 
@@ -28,11 +29,6 @@ const auto kAnswerD101 = Bytes("10 02 0E 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 
 const auto kWriteD100 = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03");
 const auto kAck = Bytes("10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 10 03");
 
-std::vector<std::uint8_t> Join(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 class VirtualPlcPty : public ::testing::Test {
  protected:
   void SetUp() override { Serve({}); }
@@ -42,7 +38,7 @@ class VirtualPlcPty : public ::testing::Test {
     plc_ = std::make_unique<VirtualPlc>(std::move(options));
     plc_->memory().SetWord(Family::D, 100, 0x1234);
     plc_->memory().SetWord(Family::D, 101, 0xABCD);
-    line_ = std::make_unique<PtyLine>(plc_->Start());
+    line_ = std::make_unique<PtyPair>(plc_->Start());
   }
 
   // Sends `request` and waits until the station has taken it.
@@ -53,7 +49,7 @@ class VirtualPlcPty : public ::testing::Test {
   }
 
   std::unique_ptr<VirtualPlc> plc_;
-  std::unique_ptr<PtyLine> line_;
+  std::unique_ptr<PtyPair> line_;
 };
 
 TEST_F(VirtualPlcPty, AnswersAndRecordsTheRequest) {
@@ -157,7 +153,7 @@ TEST_F(VirtualPlcPty, ProbabilityZeroNeverAndOneAlways) {
   plc_->InjectFault(Fault::NoiseAfter({0xAA}), 1.0, 3);
   for (int i = 0; i < 3; ++i) line_->Send(kReadD100);
   const auto one = Join(kAnswerD100, Bytes("AA"));
-  const auto expected = Join(Join(one, one), one);
+  const auto expected = Join(one, one, one);
   EXPECT_EQ(Spaced(line_->Read(expected.size(), 2s)), Spaced(expected));
   plc_->ClearFaults();
   line_->Send(kReadD100);
@@ -203,7 +199,7 @@ TEST(VirtualPlcPacing, LongestReadTakesItsLineTimeAt115200_8O1) {
   options.settings = "115200,o,8,1";
   VirtualPlc plc(options);
   for (std::int32_t i = 0; i < 480; ++i) plc.memory().SetWord(Family::D, i, 0x0102);
-  PtyLine line(plc.Start());
+  PtyPair line(plc.Start());
 
   const auto request = testing::RequestFrame(0x0401, 0x0000, {0x00, 0x00, 0x00, 0xA8, 0xE0, 0x01}, true);
   const auto sent = Clock::now();
@@ -228,7 +224,7 @@ TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
     const auto slave = plc.Start();
     ASSERT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), slave);
-    PtyLine line(link.string());
+    PtyPair line(link.string());
     line.Send(kWriteD100);
     EXPECT_EQ(Spaced(line.Read(kAck.size(), 2s)), Spaced(kAck));
   }
@@ -238,10 +234,7 @@ TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
 
 TEST(VirtualPlcLink, RefusesToReplaceARegularFile) {
   const auto file = std::filesystem::temp_directory_path() / ("kestova-sim-file-" + std::to_string(getpid()));
-  {
-    std::FILE* f = std::fopen(file.c_str(), "w");
-    std::fclose(f);
-  }
+  std::ofstream{file};
   VirtualPlc::Options options;
   options.link_path = file.string();
   VirtualPlc plc(options);
@@ -252,30 +245,15 @@ TEST(VirtualPlcLink, RefusesToReplaceARegularFile) {
 
 // A serial device is served the same way; a pty slave stands in for the device here.
 TEST(VirtualPlcDevice, ServesAGivenDevice) {
-  int master = -1;
-  int slave = -1;
-  char name[256] = {};
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  termios tio{};
-  tcgetattr(master, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(master, TCSANOW, &tio);
-  {
-    VirtualPlc::Options options;
-    options.device = name;
-    options.settings = "19200,e,8,1";
-    VirtualPlc plc(options);
-    EXPECT_EQ(plc.Start(), name);
-    ASSERT_EQ(write(master, kWriteD100.data(), kWriteD100.size()),
-              static_cast<ssize_t>(kWriteD100.size()));
-    ASSERT_TRUE(plc.WaitForAnswers(1, 2s));
-    std::vector<std::uint8_t> answer(kAck.size());
-    EXPECT_EQ(read(master, answer.data(), answer.size()), static_cast<ssize_t>(kAck.size()));
-    EXPECT_EQ(Spaced(answer), Spaced(kAck));
-    EXPECT_EQ(plc.memory().Word(Family::D, 100), 5);
-  }
-  close(slave);
-  close(master);
+  PtyPair device;
+  VirtualPlc::Options options;
+  options.device = device.slave_path();
+  options.settings = "19200,e,8,1";
+  VirtualPlc plc(options);
+  EXPECT_EQ(plc.Start(), device.slave_path());
+  device.Send(kWriteD100);
+  EXPECT_EQ(Spaced(device.Read(kAck.size(), 2s)), Spaced(kAck));
+  EXPECT_EQ(plc.memory().Word(Family::D, 100), 5);
 }
 
 TEST(VirtualPlcDevice, RefusesABaudRateADeviceCannotTake) {
@@ -288,7 +266,7 @@ TEST(VirtualPlcDevice, RefusesABaudRateADeviceCannotTake) {
 
 TEST(VirtualPlcLifecycle, StopsWhileAnAnswerIsStillDelayed) {
   VirtualPlc plc;
-  PtyLine line(plc.Start());
+  PtyPair line(plc.Start());
   plc.InjectFault(Fault::Delay(std::chrono::hours(1)), 1);
   line.Send(kWriteD100);
   ASSERT_TRUE(plc.WaitForRequests(1, 2s));

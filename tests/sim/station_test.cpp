@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -56,8 +55,25 @@ struct Row {
   const char* request;
   const char* answer;  // "" when the station must stay silent
   CpuState cpu_before = CpuState::Run;
-  std::function<void(const Station&)> check = nullptr;
+  const char* after = "";  // what the station holds then, as ExpectState reads it
 };
+
+// "cpu=Run D0=0 Y1=1": the CPU's state, words (decimal or 0x) and bits (families before D).
+void ExpectState(const Station& s, const std::string& text) {
+  std::istringstream in(text);
+  for (std::string item; in >> item;) {
+    SCOPED_TRACE(item);
+    const auto digits = item.find_first_of("0123456789"), eq = item.find('=');
+    const std::string value = item.substr(eq + 1);
+    if (item.rfind("cpu=", 0) == 0) {
+      EXPECT_EQ(s.cpu_state(), value == "Run" ? CpuState::Run : CpuState::Stop);
+      continue;
+    }
+    const Family family = FamilyFromName(item.substr(0, digits)).value();
+    const int index = std::stoi(item.substr(digits, eq - digits)), expected = std::stoi(value, nullptr, 0);
+    EXPECT_EQ(family < Family::D ? int{s.memory().Bit(family, index)} : int{s.memory().Word(family, index)}, expected);
+  }
+}
 
 // Reads, writes and remote operations the control's end-to-end tests do not make, and
 // every refusal.
@@ -68,63 +84,31 @@ const std::vector<Row>& Rows() {
        "10 02 00 00 F8 05 01 10 10 FF 03 02 00 01 04 00 00 64 00 00 A8 01 00 10 03 32 34",
        "10 02 0E 00 F8 05 01 10 10 FF 03 02 00 FF FF 00 00 34 12 10 03 36 34"},
       {"set Y7, reset X2 in one request", true, "1402 0001 02 07 00 00 9D 01 02 00 00 9C 00", "0000", CpuState::Run,
-       [](const Station& s) {
-         EXPECT_TRUE(s.memory().Bit(Family::Y, 7));
-         EXPECT_FALSE(s.memory().Bit(Family::X, 2));
-       }},
+       "Y7=1 X2=0"},
       {"remote RUN 1,1 clears outside the latch range", true, "1001 0000 01 00 01 00", "0000", CpuState::Stop,
-       [](const Station& s) {
-         EXPECT_EQ(s.cpu_state(), CpuState::Run);
-         EXPECT_EQ(s.memory().Word(Family::D, 0), 0);
-         EXPECT_FALSE(s.memory().Bit(Family::Y, 1));
-         EXPECT_EQ(s.memory().Word(Family::D, 10000), 9);
-         EXPECT_TRUE(s.memory().Bit(Family::L, 3));
-         EXPECT_TRUE(s.memory().Bit(Family::X, 0));
-         EXPECT_EQ(s.memory().Word(Family::SD, 5), 42);
-         EXPECT_EQ(s.memory().Word(Family::ZR, 16), 0x1010);
-       }},
+       "cpu=Run D0=0 Y1=0 D10000=9 L3=1 X0=1 SD5=42 ZR16=0x1010"},
       {"remote RUN 3,2 clears the latch range too", true, "1001 0000 03 00 02 00", "0000", CpuState::Stop,
-       [](const Station& s) {
-         EXPECT_EQ(s.cpu_state(), CpuState::Run);
-         EXPECT_EQ(s.memory().Word(Family::D, 10000), 0);
-         EXPECT_FALSE(s.memory().Bit(Family::L, 3));
-         EXPECT_TRUE(s.memory().Bit(Family::X, 0));
-       }},
-      {"remote RUN 1,0 keeps memory", true, "1001 0000 01 00 00 00", "0000", CpuState::Stop,
-       [](const Station& s) {
-         EXPECT_EQ(s.cpu_state(), CpuState::Run);
-         EXPECT_EQ(s.memory().Word(Family::D, 0), 7);
-       }},
+       "cpu=Run D10000=0 L3=0 X0=1"},
+      {"remote RUN 1,0 keeps memory", true, "1001 0000 01 00 00 00", "0000", CpuState::Stop, "cpu=Run D0=7"},
       {"remote RESET 1 while stopped", true, "1006 0000 01 00", "0000", CpuState::Stop,
-       [](const Station& s) {
-         EXPECT_EQ(s.cpu_state(), CpuState::Stop);
-         EXPECT_EQ(s.memory().Word(Family::D, 0), 0);
-         EXPECT_EQ(s.memory().Word(Family::D, 10000), 9);
-       }},
+       "cpu=Stop D0=0 D10000=9"},
       {"remote RESET 1 while running is refused (0x4010, low byte doubled)", true, "1006 0000 01 00", "4010",
-       CpuState::Run,
-       [](const Station& s) {
-         EXPECT_EQ(s.cpu_state(), CpuState::Run);
-         EXPECT_EQ(s.memory().Word(Family::D, 0), 7);
-       }},
+       CpuState::Run, "cpu=Run D0=7"},
       // Command errors.
       {"unknown command 0x0619", true, "0619 0000 00 00", "7E40"},
       {"read with subcommand 0x0001", true, "0401 0001 64 00 00 A8 01 00", "7E40"},
-      {"bit write with subcommand 0x0000", true, "1402 0000 01 00 00 00 90 00", "7E40", CpuState::Run,
-       [](const Station& s) { EXPECT_TRUE(s.memory().Bit(Family::M, 0)); }},
+      {"bit write with subcommand 0x0000", true, "1402 0000 01 00 00 00 90 00", "7E40", CpuState::Run, "M0=1"},
       // Data errors.
       {"read with short data", true, "0401 0000 64 00 00 A8 01", "7E41"},
-      {"remote RUN mode 2", true, "1001 0000 02 00 01 00", "7E41", CpuState::Stop,
-       [](const Station& s) { EXPECT_EQ(s.cpu_state(), CpuState::Stop); }},
-      {"remote RUN clear mode 3", true, "1001 0000 01 00 03 00", "7E41", CpuState::Stop,
-       [](const Station& s) { EXPECT_EQ(s.memory().Word(Family::D, 0), 7); }},
+      {"remote RUN mode 2", true, "1001 0000 02 00 01 00", "7E41", CpuState::Stop, "cpu=Stop"},
+      {"remote RUN clear mode 3", true, "1001 0000 01 00 03 00", "7E41", CpuState::Stop, "D0=7"},
       {"remote STOP mode 3", true, "1002 0000 03 00", "7E41"},
       {"bit write ON/OFF byte 2", true, "1402 0001 01 00 00 00 90 02", "7E41"},
       // Data count errors.
       {"read 0 points", true, "0401 0000 64 00 00 A8 00 00", "7E42"},
       {"read 481 points", true, "0401 0000 64 00 00 A8 E1 01", "7E42"},
       {"write 2 points with 1 word of data", true, "1401 0000 64 00 00 A8 02 00 05 00", "7E42", CpuState::Run,
-       [](const Station& s) { EXPECT_EQ(s.memory().Word(Family::D, 100), 0x1234); }},
+       "D100=0x1234"},
       {"bit write 0 points", true, "1402 0001 00", "7E42"},
       // Device errors.
       {"read unknown device code 0x00", true, "0401 0000 64 00 00 00 01 00", "7E43"},
@@ -133,12 +117,11 @@ const std::vector<Row>& Rows() {
       {"write ZR 0x010000 (third head byte)", true, "1401 0000 00 00 01 B0 01 00 05 00", "7E43"},
       {"bit write to D (a word family)", true, "1402 0001 01 00 00 00 A8 01", "7E43"},
       {"bit write M20480 (past the end) after a good point writes nothing", true,
-       "1402 0001 02 07 00 00 9D 01 00 50 00 90 01", "7E43", CpuState::Run,
-       [](const Station& s) { EXPECT_FALSE(s.memory().Bit(Family::Y, 7)); }},
+       "1402 0001 02 07 00 00 9D 01 00 50 00 90 01", "7E43", CpuState::Run, "Y7=0"},
       // Sum check and framing.
       {"sum characters wrong", true,
        "10 02 00 00 F8 00 00 FF FF 03 00 00 01 14 00 00 64 00 00 A8 01 00 05 00 10 03 32 31", "7F24", CpuState::Run,
-       [](const Station& s) { EXPECT_EQ(s.memory().Word(Family::D, 100), 0x1234); }},
+       "D100=0x1234"},
       {"sum characters not hex", true,
        "10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30 47", "7F24"},
       {"sum characters missing", true, "10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03",
@@ -179,7 +162,7 @@ TEST(StationTable, AnswersEachRequestExactly) {
       ASSERT_TRUE(answer.has_value());
       EXPECT_EQ(Spaced(*answer), Spaced(Wire(row.answer, false, row.sum_check)));
     }
-    if (row.check) row.check(station);
+    ExpectState(station, row.after);
   }
 }
 
@@ -202,11 +185,7 @@ TEST(FrameDecoder, NextFrameInPlaceOfTheSumIsStillRead) {
   FrameDecoder decoder(true);
   std::vector<ReceivedRequest> done;
   const auto frame = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03");
-  auto wire = frame;
-  wire.insert(wire.end(), frame.begin(), frame.end());
-  wire.push_back(0x30);
-  wire.push_back(0x43);
-  for (const auto byte : wire)
+  for (const auto byte : testing::Join(frame, frame, Bytes("30 43")))
     if (auto request = decoder.Feed(byte)) done.push_back(*request);
   ASSERT_EQ(done.size(), 2u);
   EXPECT_EQ(done[0].sum_status, SumStatus::Missing);
@@ -232,12 +211,9 @@ TEST(FrameDecoder, DecodesFieldsAndKeepsRawBytes) {
 
 TEST(FrameDecoder, OverlongBodyIsDropped) {
   FrameDecoder decoder(false);
-  std::vector<std::uint8_t> wire = {0x10, 0x02};
-  wire.insert(wire.end(), FrameDecoder::kMaxBody + 1, 0x55);
-  wire.push_back(0x10);
-  wire.push_back(0x03);
+  const std::vector<std::uint8_t> body(FrameDecoder::kMaxBody + 1, 0x55);
   std::optional<ReceivedRequest> done;
-  for (const auto byte : wire)
+  for (const auto byte : testing::Join(Bytes("10 02"), body, Bytes("10 03")))
     if (auto request = decoder.Feed(byte)) done = request;
   EXPECT_FALSE(done.has_value());
 }

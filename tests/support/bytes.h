@@ -29,6 +29,13 @@ inline std::string Spaced(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
+// The byte strings one after another.
+template <typename... More>
+std::vector<std::uint8_t> Join(std::vector<std::uint8_t> first, const More&... more) {
+  (first.insert(first.end(), more.begin(), more.end()), ...);
+  return first;
+}
+
 // DLE STX, the body with every 0x10 doubled, DLE ETX, and the sum characters (the body's
 // byte sum, low byte, as two upper-case hex digits) when asked.
 inline std::vector<std::uint8_t> Framed(const std::vector<std::uint8_t>& body, bool sum_check) {

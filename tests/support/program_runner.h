@@ -1,7 +1,10 @@
 #pragma once
-// Runs a program to its end and collects what it printed, optionally interrupting it
-// (SIGINT) as soon as it has printed its first line.
+// Runs a program to its end and collects what it printed; `on_first_line` may act on it
+// (talk to it, signal it) once its first line is out.
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,6 @@ struct ProgramRun {
 };
 
 ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args,
-                      bool interrupt_after_first_line = false);
+                      const std::function<void(pid_t, const std::string& out)>& on_first_line = {});
 
 }  // namespace kestova::testing

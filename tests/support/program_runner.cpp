@@ -14,26 +14,19 @@
 extern char** environ;
 
 namespace kestova::testing {
-namespace {
-
-void Check(int result, const char* what) {
-  if (result != 0) throw std::system_error(result, std::generic_category(), what);
-}
-
-}  // namespace
 
 ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args,
-                      bool interrupt_after_first_line) {
+                      const std::function<void(pid_t, const std::string& out)>& on_first_line) {
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
     throw std::system_error(errno, std::generic_category(), "pipe2");
   }
   posix_spawn_file_actions_t actions;
-  Check(posix_spawn_file_actions_init(&actions), "file actions");
-  Check(posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1), "dup2 stdout");
-  Check(posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2), "dup2 stderr");
-  Check(posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0), "stdin");
+  posix_spawn_file_actions_init(&actions);  // fails only out of memory
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
 
   std::vector<std::string> storage{path};
   storage.insert(storage.end(), args.begin(), args.end());
@@ -53,7 +46,7 @@ ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& a
   }
 
   ProgramRun run;
-  bool interrupted = false;
+  bool first_line_seen = false;
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
   int open_count = 2;
@@ -74,9 +67,9 @@ ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& a
         --open_count;
       }
     }
-    if (interrupt_after_first_line && !interrupted && run.out.find('\n') != std::string::npos) {
-      ::kill(pid, SIGINT);
-      interrupted = true;
+    if (on_first_line && !first_line_seen && run.out.find('\n') != std::string::npos) {
+      first_line_seen = true;
+      on_first_line(pid, run.out);
     }
   }
 

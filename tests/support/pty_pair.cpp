@@ -1,5 +1,6 @@
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@ namespace {
 }
 
 using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
 
 }  // namespace
 
@@ -26,14 +28,21 @@ PtyPair::PtyPair() {
   slave_path_ = name;
 }
 
-void PtyPair::WriteToMaster(const Bytes& bytes) {
+PtyPair::PtyPair(const std::string& path) : master_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+  termios settings{};
+  if (master_ < 0 || ::tcgetattr(master_, &settings) != 0) SystemFailure(path.c_str());
+  ::cfmakeraw(&settings);
+  ::tcsetattr(master_, TCSANOW, &settings);
+}
+
+void PtyPair::Send(const Bytes& bytes) {
   // A blocking terminal write returns once every byte is queued.
   if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
     SystemFailure("write to master");
   }
 }
 
-Bytes PtyPair::ReadFromMaster(std::size_t count, std::chrono::milliseconds budget) {
+Bytes PtyPair::Read(std::size_t count, std::chrono::milliseconds budget) {
   const auto deadline = Clock::now() + budget;
   Bytes bytes(count);
   std::size_t got = 0;
@@ -44,6 +53,8 @@ Bytes PtyPair::ReadFromMaster(std::size_t count, std::chrono::milliseconds budge
     const ssize_t n = ::read(master_, bytes.data() + got, count - got);
     if (n <= 0) break;
     got += static_cast<std::size_t>(n);
+    ++reads_;
+    last_byte_at_ = Clock::now();
   }
   bytes.resize(got);
   return bytes;

@@ -1,12 +1,7 @@
-// kestova-soak: thousands of calls of every operation against the virtual PLC with a few
-// percent of each fault injected, every result, event, log record and device image
-// element checked. Bounded and seeded: the same arguments give the same run.
-//
-//   kestova-soak [calls] [--seed N]
-//
-// 90 % of the calls run on the in-memory port with the test clock (time-outs cost
-// nothing), the rest over a pseudo-terminal in real time with Timeout 0. Prints one
-// summary line; exits 1 when any call did not end as its fault calls for.
+// kestova-soak [calls] [--seed N]: calls of every operation against the virtual PLC with a few
+// percent of each fault injected, every result, event, log record and image element checked;
+// seeded. 90 % run on the in-memory port with the test clock, the rest over a pseudo-terminal
+// in real time with Timeout 0. Exits 1 when any call did not end as its fault calls for.
 
 #include <unistd.h>
 
@@ -22,6 +17,7 @@
 #include <optional>
 #include <random>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,46 +47,30 @@ struct Operation {
   Kind kind = Kind::Read;
   DeviceFamily family = DeviceFamily::D;
   std::int32_t address = 0;
-  std::int16_t points = 1;  // words read or written
-  std::int16_t value = 0;   // word write
-  bool on = false;          // bit write
-  std::string device_text;  // block write
+  std::int16_t points = 1, value = 0, clear_mode = 0;  // words read or written, word write, remote run
+  bool on = false;                                      // bit write
+  std::string device_text;                              // block write
   std::vector<std::int16_t> data;
-  std::int16_t clear_mode = 0;
 
   bool is_read() const { return kind == Kind::Read; }
-  std::string record_name() const;   // in error records: "ReadWord", "WriteSingleWord", ...
-  std::string timeout_text() const;  // the time-out record after its timestamp
-  std::string Describe() const;
 };
 
 inline sim::Family StationFamily(DeviceFamily f) { return static_cast<sim::Family>(static_cast<int>(f)); }
 
-enum class FaultKind {
-  None,
-  LateInDrain,      // answer up to 80 ms after the time-out, seen by the next call before it sends
-  LateDropped,      // answer after the time-out that the station drops for the next request
-  NoAnswer,
-  Cut,
-  BadSum,
-  NoiseBefore,
-  NoiseAfter,
-  Twice,
-  EndCode,
-  Trickle,
-  WrongLength,      // a well-formed frame of the wrong length (in-memory port only)
-  Echo,             // the request's own bytes before the answer
-  LateAfterWindow,  // answer 0.15 to 0.45 s after the time-out: past a 0.1 s quiet window
-  BrokenFrame,      // a frame broken off mid-data, holding 10 10 02 and a false answer
-  Held,             // flow control holds the request up to twice the budget (in-memory port only)
-  HandlerCloses,    // no answer, and the MelsecOut handler closes the port
-};
-inline constexpr int kFaultKindCount = 17;
-inline constexpr const char* kFaultNames[kFaultKindCount] = {
-    "none",    "late",    "late_dropped", "no_answer", "cut",  "bad_sum",           "noise_before", "noise_after",
-    "twice",   "end_code", "trickle",     "wrong_length", "echo", "late_after_window", "broken_frame", "held",
-    "handler_closes"};
-inline const char* FaultName(FaultKind kind) { return kFaultNames[static_cast<int>(kind)]; }
+// LateInDrain: answer up to 80 ms after the time-out, seen by the next call before it sends.
+// LateDropped: after the time-out, dropped by the station for the next request.
+// WrongLength: a well-formed frame of the wrong length (in-memory port only).
+// Echo: the request's own bytes before the answer.
+// LateAfterWindow: answer 0.15 to 0.45 s after the time-out, past a 0.1 s quiet window.
+// BrokenFrame: a frame broken off mid-data, holding 10 10 02 and a false answer.
+// Held: flow control holds the request up to twice the budget (in-memory port only).
+// HandlerCloses: no answer, and the MelsecOut handler closes the port.
+enum class FaultKind { None, LateInDrain, LateDropped, NoAnswer, Cut, BadSum, NoiseBefore, NoiseAfter, Twice, EndCode,
+                       Trickle, WrongLength, Echo, LateAfterWindow, BrokenFrame, Held, HandlerCloses };
+constexpr int kFaultKindCount = 17;
+constexpr const char* kFaultNames[kFaultKindCount] = {
+    "none", "late", "late_dropped", "no_answer", "cut", "bad_sum", "noise_before", "noise_after", "twice", "end_code",
+    "trickle", "wrong_length", "echo", "late_after_window", "broken_frame", "held", "handler_closes"};
 
 struct InjectedFault {
   FaultKind kind = FaultKind::None;
@@ -102,75 +82,70 @@ struct InjectedFault {
 };
 using FaultRates = std::array<double, kFaultKindCount>;  // percent per call
 
-// What the line carried for the call, as the station saw it.
+// What the line carried for the call: the request, the answer's end code (forced or real),
+// its encoding before cut and noise, every byte put on the line, and an earlier call's late
+// answer discarded first; not sent: timed out waiting for a quiet line.
 struct Exchange {
   std::vector<std::uint8_t> request_wire;
-  std::uint16_t station_end_code = 0;      // what the answer carried (forced or real)
-  std::vector<std::uint8_t> answer_frame;  // the encoded answer, before cut and noise
-  std::vector<std::uint8_t> delivered;     // every byte put on the line for this call
-  std::vector<std::uint8_t> carried;       // an earlier call's late answer, discarded first
-  bool sent = true;                        // false: timed out waiting for a quiet line
+  std::uint16_t station_end_code = 0;
+  std::vector<std::uint8_t> answer_frame, delivered, carried;
+  bool sent = true;
 };
 
-// What one call must end in.
+// What one call must end in. Log lines start after the first's 19-character timestamp.
+// Unsettled: no answer accepted, the next call waits for a quiet line. Nothing sent: the
+// record's request text is not known to the soak.
 struct Expectation {
   std::int16_t result = 0;
   std::optional<std::string> event;
-  std::vector<std::string> log_lines;  // after the first line's 19-character timestamp
-  bool timed_out = false;
-  bool unsettled = false;     // no answer accepted: the next call waits for a quiet line
-  bool nothing_sent = false;  // the record's request text is not known to the soak
+  std::vector<std::string> log_lines;
+  bool timed_out = false, unsettled = false, nothing_sent = false;
 };
 
-// What a call did.
+// What a call did; no result when a run-time error escaped.
 struct Observed {
-  std::optional<std::int16_t> result;  // none when a run-time error escaped
+  std::optional<std::int16_t> result;
   std::string error;
-  std::vector<std::string> events;
-  std::vector<std::string> log_lines;
+  std::vector<std::string> events, log_lines;
 };
 
 // The lines appended to a folder's .CEL files since the last look; one without its CR LF
 // gets "<no CR LF>", so it fails any comparison.
-class LogTail {
- public:
-  explicit LogTail(std::filesystem::path folder) : folder_(std::move(folder)) {}
-
+struct LogTail {
   std::vector<std::string> NewLines() {
-    std::vector<std::string> names, lines;
-    if (std::filesystem::exists(folder_)) {
-      for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
-        if (entry.path().extension() == ".CEL") names.push_back(entry.path().filename().string());
+    std::vector<std::string> lines;
+    std::set<std::string> names;  // in order
+    if (std::filesystem::exists(folder)) {
+      for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() == ".CEL") names.insert(entry.path().filename().string());
       }
     }
-    std::sort(names.begin(), names.end());
     for (const auto& name : names) {
-      std::ifstream in(folder_ / name, std::ios::binary);
-      std::uintmax_t& offset = read_up_to_[name];
+      std::ifstream in(folder / name, std::ios::binary);
+      std::uintmax_t& offset = read_up_to[name];
       in.seekg(static_cast<std::streamoff>(offset));
       const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       offset += text.size();
       for (std::size_t start = 0, end = 0; start < text.size(); start = end + 2) {
         end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-          lines.push_back(text.substr(start) + "<no CR LF>");
-          break;
-        }
-        lines.push_back(text.substr(start, end - start));
+        lines.push_back(end == std::string::npos ? text.substr(start) + "<no CR LF>" : text.substr(start, end - start));
+        if (end == std::string::npos) break;
       }
     }
     return lines;
   }
 
- private:
-  std::filesystem::path folder_;
-  std::map<std::string, std::uintmax_t> read_up_to_;
+  std::filesystem::path folder;
+  std::map<std::string, std::uintmax_t> read_up_to;
 };
 
-int ImageElement(const Tarvane& control, DeviceFamily family, std::int32_t index) {
-  const int value = control.Image(family, index);
-  return IsBitFamily(family) ? value : static_cast<std::uint16_t>(value);
-}
+struct Tally {
+  long calls = 0, pty_calls = 0, mismatches = 0, records_checked = 0;
+  std::array<long, kFaultKindCount> faults{};
+  void Mismatch(long call, const std::string& what) {  // the first 20 in full on stderr
+    if (++mismatches <= 20) std::cerr << "mismatch at call " << call << ": " << what << "\n";
+  }
+};
 
 // The image the control must hold: what successful reads brought, zero elsewhere.
 class ImageShadow {
@@ -181,54 +156,44 @@ class ImageShadow {
     }
   }
 
-  // The elements a read covers: with `memory` (it succeeded) they now hold the PLC's
-  // memory, without it they are as before. Returns how many of the control's differ.
-  int CheckRead(const Tarvane& control, const sim::DeviceMemory* memory, const Operation& read) {
-    auto& expected = expected_[static_cast<std::size_t>(read.family)];
-    const sim::Family f = StationFamily(read.family);
-    const bool bits = IsBitFamily(read.family);
-    int mismatches = 0;
-    for (std::int32_t i = read.address; i < read.address + read.points * (bits ? 16 : 1); ++i) {
-      int& value = expected[static_cast<std::size_t>(i)];
-      if (memory) value = bits ? (memory->Bit(f, i) ? 1 : 0) : memory->Word(f, i);
-      if (ImageElement(control, read.family, i) != value) ++mismatches;
+  // The elements a read covers: with `memory` (it succeeded) they now hold the PLC's memory,
+  // without it they are as before. Every `full_every` calls, and at the end, all of them.
+  void Check(Tally& tally, long call, const std::string& what, const Tarvane& control, const sim::DeviceMemory* memory,
+             const Operation& op, long full_every) {
+    int wrong = 0;
+    const bool bits = IsBitFamily(op.family);
+    for (std::int32_t i = op.address; op.is_read() && i < op.address + op.points * (bits ? 16 : 1); ++i) {
+      int& value = expected_[static_cast<std::size_t>(op.family)][static_cast<std::size_t>(i)];
+      if (memory) value = bits ? (memory->Bit(StationFamily(op.family), i) ? 1 : 0) : memory->Word(StationFamily(op.family), i);
+      if (Element(control, op.family, i) != value) ++wrong;
     }
-    return mismatches;
+    if (wrong) tally.Mismatch(call, what + std::to_string(wrong) + " image elements differ");
+    if (full_every && call % full_every == 0) CheckAll(tally, call, what, control);
   }
 
-  int CheckAll(const Tarvane& control) const {
-    int mismatches = 0;
+  void CheckAll(Tally& tally, long call, const std::string& what, const Tarvane& control) const {
+    int wrong = 0;
     for (int f = 0; f < kDeviceFamilyCount; ++f) {
       const auto& expected = expected_[static_cast<std::size_t>(f)];
       for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (ImageElement(control, static_cast<DeviceFamily>(f), static_cast<std::int32_t>(i)) != expected[i]) ++mismatches;
+        if (Element(control, static_cast<DeviceFamily>(f), static_cast<std::int32_t>(i)) != expected[i]) ++wrong;
       }
     }
-    return mismatches;
+    if (wrong) tally.Mismatch(call, what + std::to_string(wrong) + " image elements differ from what reads brought");
   }
 
  private:
+  static int Element(const Tarvane& control, DeviceFamily family, std::int32_t index) {
+    const int value = control.Image(family, index);
+    return IsBitFamily(family) ? value : static_cast<std::uint16_t>(value);
+  }
   std::array<std::vector<int>, kDeviceFamilyCount> expected_;
 };
 
-struct Tally {
-  long calls = 0;
-  long pty_calls = 0;
-  std::array<long, kFaultKindCount> faults{};
-  long mismatches = 0;
-  long records_checked = 0;
-  void Mismatch(long call, const std::string& what) {  // the first 20 in full on stderr
-  if (++mismatches <= 20) std::cerr << "mismatch at call " << call << ": " << what << "\n";
-  }
-};
-
-constexpr std::array kAllFamilies{DeviceFamily::X,  DeviceFamily::Y,  DeviceFamily::M, DeviceFamily::B,
-                                  DeviceFamily::SB, DeviceFamily::SM, DeviceFamily::L, DeviceFamily::F,
-                                  DeviceFamily::S,  DeviceFamily::D,  DeviceFamily::SD, DeviceFamily::W,
-                                  DeviceFamily::SW, DeviceFamily::ZR};
-constexpr std::array kBitWriteFamilies{DeviceFamily::M, DeviceFamily::Y, DeviceFamily::B,
-                                       DeviceFamily::L, DeviceFamily::F, DeviceFamily::S};
-constexpr std::array kWordWriteFamilies{DeviceFamily::D, DeviceFamily::W, DeviceFamily::ZR};
+using enum DeviceFamily;
+constexpr std::array kAllFamilies{X, Y, M, B, SB, SM, L, F, S, D, SD, W, SW, ZR};
+constexpr std::array kBitWriteFamilies{M, Y, B, L, F, S};
+constexpr std::array kWordWriteFamilies{D, W, ZR};
 constexpr std::array<std::uint16_t, 6> kForcedEndCodes{0x4031, 0x7E40, 0x8001, 0xC059, 0x0001, 0x4010};
 
 template <typename T>
@@ -244,16 +209,8 @@ std::int16_t RandomWord(std::mt19937_64& random) {
 
 // The highest device number the control accepts, for a read and for a bit write.
 std::int32_t ReadLimit(DeviceFamily f) {
-  switch (f) {
-    case DeviceFamily::M: case DeviceFamily::D: case DeviceFamily::W: return 20000;
-    case DeviceFamily::B: return 12287;
-    case DeviceFamily::ZR: return 64000;
-    case DeviceFamily::SB: case DeviceFamily::SM: case DeviceFamily::SD: case DeviceFamily::SW: return 2047;
-    default: return 8191;
-  }
+  return f == M || f == D || f == W ? 20000 : f == B ? 12287 : f == ZR ? 64000 : f == SB || f == SM || f == SD || f == SW ? 2047 : 8191;
 }
-
-std::string FamilyName(DeviceFamily f) { return sim::FamilyName(StationFamily(f)); }
 
 std::string HexOf(const std::vector<std::uint8_t>& bytes) {
   std::string text = testing::Spaced(bytes);
@@ -261,37 +218,43 @@ std::string HexOf(const std::vector<std::uint8_t>& bytes) {
   return text;
 }
 
+// Per operation kind: its name, and how its error-answer and time-out records begin (the
+// remote stop and reset log their time-out as a bit write's).
+struct KindText {
+  const char* name;
+  const char* record;
+  const char* timeout;
+};
+constexpr KindText kKindTexts[] = {{"Read", "ReadWord", "ReadWord"},
+                                   {"WriteWord", "WriteSingleWord", "WriteSingleWord"},
+                                   {"SwitchBit", "WriteSingleBit", "WriteSingleBit"},
+                                   {"WriteBlock", "WriteBlock", "WriteBlock"},
+                                   {"RemoteRun", "RemoteRun", "RemoteRun"},
+                                   {"RemoteStop", "RemoteOperation", "WriteSingleBit"},
+                                   {"RemoteReset", "RemoteOperation", "WriteSingleBit"}};
+const KindText& Text(const Operation& op) { return kKindTexts[static_cast<int>(op.kind)]; }
+std::string DeviceCodeHex(const Operation& op) { return HexOf({sim::DeviceCode(StationFamily(op.family))}); }
+
+std::string TimeoutText(const Operation& op) {
+  return std::string(Text(op).timeout) + " Time Out" + (op.is_read() ? " " + DeviceCodeHex(op) : "");
+}
+
+std::string Describe(const Operation& op) {
+  return std::string(Text(op).name) + "(" +
+         (op.kind == Operation::Kind::BlockWrite ? op.device_text : sim::FamilyName(StationFamily(op.family))) + " " +
+         std::to_string(op.address) + ", points " + std::to_string(op.points) + ", value " + std::to_string(op.value) +
+         ", on " + std::to_string(op.on) + ", clear " + std::to_string(op.clear_mode) + ")";
+}
+
 // A record laid out like the operation's error-answer record, `message` after the
 // timestamp. A read's first line is padded to the 14-character print zone, counting the
 // 19-character timestamp.
 std::vector<std::string> AnswerRecord(const Operation& op, const std::string& message, const Exchange& exchange) {
-  const std::string request_text = HexOf(exchange.request_wire);
-  if (!op.is_read()) return {op.record_name() + message + request_text};
-  std::string first = op.record_name() + message + "DeviceCode = " + HexOf({sim::DeviceCode(StationFamily(op.family))}) +
-                      request_text;
+  std::string first = Text(op).record + message + (op.is_read() ? "DeviceCode = " + DeviceCodeHex(op) : "") +
+                      HexOf(exchange.request_wire);
+  if (!op.is_read()) return {first};
   if ((19 + first.size()) % 14 != 0) first.append(14 - (19 + first.size()) % 14, ' ');
   return {first, "InBuffer = " + HexOf(exchange.carried) + HexOf(exchange.delivered)};
-}
-
-std::string Operation::record_name() const {
-  static const char* names[] = {"ReadWord", "WriteSingleWord", "WriteSingleBit", "WriteBlock",
-                                "RemoteRun", "RemoteOperation", "RemoteOperation"};
-  return names[static_cast<int>(kind)];
-}
-
-std::string Operation::timeout_text() const {
-  if (kind == Kind::Read) return "ReadWord Time Out " + HexOf({sim::DeviceCode(StationFamily(family))});
-  // The remote stop and reset log their time-out as a bit write's.
-  static const char* names[] = {"", "WriteSingleWord", "WriteSingleBit", "WriteBlock",
-                                "RemoteRun", "WriteSingleBit", "WriteSingleBit"};
-  return std::string(names[static_cast<int>(kind)]) + " Time Out";
-}
-
-std::string Operation::Describe() const {
-  static const char* kinds[] = {"Read", "WriteWord", "SwitchBit", "WriteBlock", "RemoteRun", "RemoteStop", "RemoteReset"};
-  return std::string(kinds[static_cast<int>(kind)]) + "(" + (kind == Kind::BlockWrite ? device_text : FamilyName(family)) +
-         " " + std::to_string(address) + ", points " + std::to_string(points) + ", value " + std::to_string(value) +
-         ", on " + std::to_string(on) + ", clear " + std::to_string(clear_mode) + ")";
 }
 
 Operation RandomOperation(std::mt19937_64& random, bool small) {
@@ -378,7 +341,7 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
     e.event = !op.is_read() ? "TimeOut"
               : hint        ? "TimeOut, Maybe because Sumcheck not set in PLC "
                             : "TimeOut " + std::to_string(timeout_seconds + 1) + " Second";
-    e.log_lines = {op.timeout_text() + HexOf(exchange.request_wire)};
+    e.log_lines = {TimeoutText(op) + HexOf(exchange.request_wire)};
     return e;
   };
   const auto refused = [&](const char* why) {
@@ -391,7 +354,7 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
   if (!exchange.sent) {
     timeout(false);
     e.nothing_sent = true;
-    e.log_lines = {op.timeout_text()};
+    e.log_lines = {TimeoutText(op)};
     return e;
   }
   switch (fault.kind) {
@@ -458,46 +421,90 @@ std::vector<std::string> Compare(const Expectation& expected, const Observed& ob
   return differences;
 }
 
+// The line of both parts, 9600,n,8,1: the link adds a request's wire time to the call's budget.
+constexpr nanoseconds kCharacter = 1041666ns;
+
+// What both parts share: the control, the image it must hold, its log and the seeded draws.
+class Part {
+ protected:
+  Part(std::uint64_t seed, Tally& tally) : tally_(tally), random_(seed) {}
+
+  // The MelsecOut handler: records the event, and closes the port when the fault calls for it.
+  void OnEvent(const std::string& text) {
+    events_.push_back(text);
+    if (std::exchange(close_on_event_, false)) control_->SetPortOpen(false);
+  }
+
+  // Counts the call and its fault; returns the call's number.
+  long Count(FaultKind fault) {
+    if (fault != FaultKind::None) ++tally_.faults[static_cast<std::size_t>(fault)];
+    return ++tally_.calls;
+  }
+
+  // Makes the call; a port the handler closed is opened again for the next one.
+  Observed Call(const Operation& op) {
+    events_.clear();
+    Observed observed;
+    try {
+      observed.result = Invoke(*control_, op);
+    } catch (const std::exception& e) {
+      observed.error = e.what();
+    }
+    close_on_event_ = false;
+    if (!control_->PortOpen()) control_->SetPortOpen(true);
+    observed.events = events_;
+    observed.log_lines = log_.NewLines();
+    tally_.records_checked += static_cast<long>(observed.log_lines.size());
+    return observed;
+  }
+
+  std::string What(const Operation& op, FaultKind fault, const std::string& more) const {
+    return Describe(op) + " [" + more + kFaultNames[static_cast<int>(fault)] + (sum_check_ ? ", sum check" : "") + "]: ";
+  }
+
+  Tally& tally_;
+  std::mt19937_64 random_;
+  std::unique_ptr<Tarvane> control_;
+  ImageShadow shadow_;
+  LogTail log_;
+  FaultRates rates_;
+  std::vector<std::string> events_;
+  bool sum_check_ = false;
+  bool close_on_event_ = false;
+  std::vector<std::uint8_t> carry_;  // a late answer that the call discards before it sends
+};
+
 // The time-out-heavy part: the control on the in-memory port, a virtual PLC station
 // answering each frame, faults applied to the answers on the test clock, so a 3-second
 // time-out costs no real time.
 
 constexpr long kEpisodeCalls = 40;
 constexpr long kFullImageCheckEvery = 250;
-// The in-memory port's line, 9600,n,8,1: the link adds a request's wire time to the call's
-// budget, and waits for a quiet line of 0.5 s or the owed answer's longest wire time.
-constexpr nanoseconds kCharacter = 1041666ns;  // the line of both parts
+// After a call without an accepted answer the link waits for a quiet line of 0.5 s or the
+// owed answer's longest wire time.
 constexpr auto kQuietFloor = 500ms;
 
-class MemorySoak {
+class MemorySoak : Part {
  public:
   MemorySoak(std::uint64_t seed, Tally& tally);
+  ~MemorySoak() { control_.reset(); }  // before the host it uses
   void Run(long calls);
 
  private:
   void Answer(testing::MemoryPort& port, const std::vector<std::uint8_t>& frame);
   bool Settles(MonotonicTime start);
 
-  Tally& tally_;
-  std::mt19937_64 random_;
   testing::TestHost host_;
   testing::MemoryPort* port_ = nullptr;
-  std::unique_ptr<Tarvane> control_;
   sim::Station station_;
-  ImageShadow shadow_;
-  LogTail log_;
-  FaultRates rates_;
-  bool sum_check_ = false;
   std::int16_t timeout_ = 3;
   // The call under way.
   InjectedFault fault_;
   Exchange exchange_;
   bool station_answered_ = false;
   MonotonicTime budget_end_{};  // Timeout + 1 s from the start, whole seconds (plus the request's wire time once sent)
-  std::vector<std::uint8_t> carry_;
   std::optional<MonotonicTime> late_at_;  // this call's answer, delivered after its time-out
   std::vector<std::uint8_t> late_wire_;
-  bool close_on_event_ = false;
   // What the link must wait for after a call that ended without an accepted answer: the
   // line quiet for `quiet` since `since` (the call's end, or the last byte seen later).
   struct Owed {
@@ -509,16 +516,15 @@ class MemorySoak {
   std::optional<Owed> owed_;
 };
 
-MemorySoak::MemorySoak(std::uint64_t seed, Tally& tally) : tally_(tally), random_(seed), log_(host_.log_folder) {
+MemorySoak::MemorySoak(std::uint64_t seed, Tally& tally) : Part(seed, tally) {
+  log_.folder = host_.log_folder;
   auto port = std::make_unique<testing::MemoryPort>(host_);
   port_ = port.get();
   control_ = std::make_unique<Tarvane>(host_, std::move(port));
   control_->InitProperties();
   port_->SetResponder([this](testing::MemoryPort& p, const std::vector<std::uint8_t>& frame) { Answer(p, frame); });
   control_->SetPortOpen(true);
-  host_.on_melsec_out = [this](const std::string&) {
-    if (std::exchange(close_on_event_, false)) control_->SetPortOpen(false);
-  };
+  host_.on_melsec_out = [this](const std::string& text) { OnEvent(text); };
   rates_.fill(3.0);
   rates_[static_cast<std::size_t>(FaultKind::WrongLength)] = 1.0;
 }
@@ -618,11 +624,9 @@ void MemorySoak::Run(long calls) {
     }
     // Idle time between calls moves the start across the second, and lets late answers land.
     host_.Advance(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 1500)(random_)));
-
     const Operation op = RandomOperation(random_, /*small=*/false);
     fault_ = RandomFault(random_, rates_);
-    const long call = ++tally_.calls;
-    if (fault_.kind != FaultKind::None) ++tally_.faults[static_cast<std::size_t>(fault_.kind)];
+    const long call = Count(fault_.kind);
 
     const MonotonicTime started = host_.MonotonicNow();
     const LocalDateTime t = host_.LocalNow();
@@ -639,25 +643,11 @@ void MemorySoak::Run(long calls) {
                                                               (fault_.kind == FaultKind::Held ? fault_.fraction : 0.0));
     port_->SetTransmitTime(held);
     close_on_event_ = fault_.kind == FaultKind::HandlerCloses;
-
-    const std::size_t events_before = host_.events.size();
     const std::size_t outputs_before = port_->outputs().size();
-    Observed observed;
-    try {
-      observed.result = Invoke(*control_, op);
-    } catch (const std::exception& e) {
-      observed.error = e.what();
-    }
+    const Observed observed = Call(op);
     const auto took = host_.MonotonicNow() - started;
-    port_->SetTransmitTime({});
-    close_on_event_ = false;
-    if (!control_->PortOpen()) control_->SetPortOpen(true);
-    observed.events.assign(host_.events.begin() + static_cast<std::ptrdiff_t>(events_before), host_.events.end());
-    observed.log_lines = log_.NewLines();
-    tally_.records_checked += static_cast<long>(observed.log_lines.size());
 
-    const std::string what = op.Describe() + " [" + FaultName(fault_.kind) + (sum_check_ ? ", sum check" : "") +
-                             ", Timeout " + std::to_string(timeout_) + "]: ";
+    const std::string what = What(op, fault_.kind, "Timeout " + std::to_string(timeout_) + ", ");
     const bool output = port_->outputs().size() > outputs_before;
     if (output != exchange_.sent) {
       tally_.Mismatch(call, what + (output ? "sent before the line had been quiet long enough" : "sent nothing"));
@@ -676,9 +666,7 @@ void MemorySoak::Run(long calls) {
     exchange_.carried = carry_;
     const Expectation expected = Expect(op, expected_fault, exchange_, sum_check_, timeout_);
     for (const auto& difference : Compare(expected, observed, stamp)) tally_.Mismatch(call, what + difference);
-    if (took > budget_end_ - started + wire_time) {
-      tally_.Mismatch(call, what + "took " + std::to_string(took / 1ms) + " ms");
-    }
+    if (took > budget_end_ - started + wire_time) tally_.Mismatch(call, what + "took " + std::to_string(took / 1ms) + " ms");
     // What the link now owes the line; nothing sent: still the earlier call's answer.
     if (exchange_.sent && expected.unsettled) {
       // Its longest answer: every byte between DLE STX and DLE ETX doubled.
@@ -688,25 +676,14 @@ void MemorySoak::Run(long calls) {
     } else if (exchange_.sent) {
       owed_.reset();
     }
-    if (op.is_read()) {
-      if (const int wrong = shadow_.CheckRead(*control_, observed.result == 0 ? &station_.memory() : nullptr, op)) {
-        tally_.Mismatch(call, what + std::to_string(wrong) + " image elements differ");
-      }
-    }
-    if (const int wrong = call % kFullImageCheckEvery == 0 ? shadow_.CheckAll(*control_) : 0) {
-      tally_.Mismatch(call, what + std::to_string(wrong) + " image elements differ from what reads brought");
-    }
+    shadow_.Check(tally_, call, what, *control_, observed.result == 0 ? &station_.memory() : nullptr, op, kFullImageCheckEvery);
   }
-  if (const int wrong = shadow_.CheckAll(*control_)) {
-    tally_.Mismatch(tally_.calls, std::to_string(wrong) + " image elements differ at the end");
-  }
+  shadow_.CheckAll(tally_, tally_.calls, "at the end: ", *control_);
 }
 
 // The real-line part: the control on the POSIX port, the virtual PLC on the other end of a
 // pseudo-terminal, faults injected in the PLC one request at a time. Timeout 0 and few
 // real time-outs keep it short.
-
-using RealClock = std::chrono::steady_clock;
 
 constexpr long kPtyEpisodeCalls = 25;
 constexpr auto kAnswerWait = 5000ms;  // how long any answer may take to be written by the PLC's thread
@@ -723,7 +700,7 @@ nanoseconds IntoSecond() {
   return wall - std::chrono::duration_cast<std::chrono::seconds>(wall);
 }
 
-class PtySoak {
+class PtySoak : Part {
  public:
   PtySoak(std::uint64_t seed, Tally& tally);
   ~PtySoak();
@@ -733,31 +710,18 @@ class PtySoak {
   bool Inject(const InjectedFault& fault, nanoseconds into_second);
   Exchange Reconstruct(const Operation& op, const InjectedFault& fault, sim::CpuState before);
 
-  Tally& tally_;
-  std::mt19937_64 random_;
-  std::filesystem::path log_folder_ = std::filesystem::temp_directory_path() / ("kestova-soak-" + std::to_string(::getpid()));
   sim::VirtualPlc plc_;
   PlainHost host_;
-  std::unique_ptr<Tarvane> control_;
-  ImageShadow shadow_;
-  LogTail log_{log_folder_};
-  FaultRates rates_;
-  std::vector<std::string> events_;
-  bool sum_check_ = false;
   std::size_t answers_expected_ = 0;
-  bool close_on_event_ = false;
-  std::vector<std::uint8_t> carry_;  // a late answer that the next call discards before it sends
 };
 
-PtySoak::PtySoak(std::uint64_t seed, Tally& tally) : tally_(tally), random_(seed) {
-  std::filesystem::remove_all(log_folder_);
-  std::filesystem::create_directories(log_folder_);
+PtySoak::PtySoak(std::uint64_t seed, Tally& tally) : Part(seed, tally) {
+  log_.folder = std::filesystem::temp_directory_path() / ("kestova-soak-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(log_.folder);
+  std::filesystem::create_directories(log_.folder);
   const std::string path = plc_.Start();
-  host_.SetLogFolder(log_folder_);
-  host_.AddMelsecOutHandler([this](std::string& text) {
-    events_.push_back(text);
-    if (std::exchange(close_on_event_, false)) control_->SetPortOpen(false);
-  });
+  host_.SetLogFolder(log_.folder);
+  host_.AddMelsecOutHandler([this](std::string& text) { OnEvent(text); });
   control_ = std::make_unique<Tarvane>(host_, std::make_unique<PosixSerialPort>(path));
   control_->InitProperties();
   control_->SetTimeout(0);
@@ -776,9 +740,8 @@ PtySoak::~PtySoak() {
   control_.reset();
   plc_.Stop();
   std::error_code ec;
-  std::filesystem::remove_all(log_folder_, ec);
+  std::filesystem::remove_all(log_.folder, ec);
 }
-
 // Puts the fault in the PLC for the next request, `into_second` after a wall-clock second
 // began; false when it brings no answer.
 bool PtySoak::Inject(const InjectedFault& fault, nanoseconds into_second) {
@@ -844,9 +807,8 @@ void PtySoak::Run(long calls) {
     }
     const Operation op = RandomOperation(random_, /*small=*/true);
     const InjectedFault fault = RandomFault(random_, rates_);
-    const long call = ++tally_.calls;
+    const long call = Count(fault.kind);
     ++tally_.pty_calls;
-    if (fault.kind != FaultKind::None) ++tally_.faults[static_cast<std::size_t>(fault.kind)];
 
     // How far into its second the call starts, to tell a time-out of the arithmetic
     // (Timeout 0 ends at the next second boundary) from one of the line.
@@ -854,24 +816,12 @@ void PtySoak::Run(long calls) {
     const bool answers = Inject(fault, into_second);
     const sim::CpuState cpu_before = plc_.cpu_state();
     plc_.ClearRequests();
-    events_.clear();
     close_on_event_ = fault.kind == FaultKind::HandlerCloses;
+    const auto started = std::chrono::steady_clock::now();
+    const Observed observed = Call(op);
+    const auto took = std::chrono::steady_clock::now() - started;
 
-    const auto started = RealClock::now();
-    Observed observed;
-    try {
-      observed.result = Invoke(*control_, op);
-    } catch (const std::exception& e) {
-      observed.error = e.what();
-    }
-    const auto took = RealClock::now() - started;
-    close_on_event_ = false;
-    if (!control_->PortOpen()) control_->SetPortOpen(true);
-    observed.events = events_;
-    observed.log_lines = log_.NewLines();
-    tally_.records_checked += static_cast<long>(observed.log_lines.size());
-
-    const std::string what = op.Describe() + " [pty, " + FaultName(fault.kind) + (sum_check_ ? ", sum check" : "") + "]: ";
+    const std::string what = What(op, fault.kind, "pty, ");
     // Let the PLC finish writing what it was sending (a duplicate, trailing noise, the
     // rest of a trickle) so the next call meets a quiet line, as it would in a real plant.
     if (answers && !plc_.WaitForAnswers(++answers_expected_, kAnswerWait)) {
@@ -886,7 +836,7 @@ void PtySoak::Run(long calls) {
     const auto trickle_time = fault.kind == FaultKind::Trickle ? kTrickleGap * static_cast<long>(exchange.delivered.size()) : 0ms;
     if (!differences.empty() && into_second > 1s - kBoundaryRoom - trickle_time && observed.result == 1 && !expected.timed_out) {
       Expectation boundary = expected;
-      boundary.log_lines = {op.timeout_text() + HexOf(exchange.request_wire)};
+      boundary.log_lines = {TimeoutText(op) + HexOf(exchange.request_wire)};
       boundary.event = op.is_read() ? (observed.events.size() == 1 ? observed.events[0] : "") : "TimeOut";
       boundary.result = 1;
       if (boundary.event->starts_with("TimeOut") && Compare(boundary, observed, "").empty()) differences.clear();
@@ -904,15 +854,9 @@ void PtySoak::Run(long calls) {
     if (took > 1s + kCharacter * static_cast<long>(exchange.request_wire.size()) + kCallMargin) {
       tally_.Mismatch(call, what + "took " + std::to_string(took / 1ms) + " ms");
     }
-    if (op.is_read()) {
-      if (const int wrong = shadow_.CheckRead(*control_, observed.result == 0 ? &plc_.memory() : nullptr, op)) {
-        tally_.Mismatch(call, what + std::to_string(wrong) + " image elements differ");
-      }
-    }
+    shadow_.Check(tally_, call, what, *control_, observed.result == 0 ? &plc_.memory() : nullptr, op, 0);
   }
-  if (const int wrong = shadow_.CheckAll(*control_)) {
-    tally_.Mismatch(tally_.calls, std::to_string(wrong) + " image elements differ at the end of the pty part");
-  }
+  shadow_.CheckAll(tally_, tally_.calls, "at the end of the pty part: ", *control_);
 }
 
 }  // namespace
@@ -922,27 +866,20 @@ int main(int argc, char** argv) {
   long calls = 2000;
   std::uint64_t seed = 1;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--seed" && i + 1 < argc) {
+    if (std::string(argv[i]) == "--seed" && i + 1 < argc) {
       seed = std::stoull(argv[++i]);
-    } else if (arg.find_first_not_of("0123456789") == std::string::npos && !arg.empty()) {
-      calls = std::stol(arg);
     } else {
-      std::cerr << "usage: kestova-soak [calls] [--seed N]\n";
-      return 2;
+      calls = std::stol(argv[i]);
     }
   }
-  kestova::soak::Tally tally;
+  using namespace kestova::soak;
+  Tally tally;
   const long pty_calls = calls / 10;
-  kestova::soak::MemorySoak(seed, tally).Run(calls - pty_calls);
-  if (pty_calls > 0) kestova::soak::PtySoak(seed + 1, tally).Run(pty_calls);
+  MemorySoak(seed, tally).Run(calls - pty_calls);
+  if (pty_calls > 0) PtySoak(seed + 1, tally).Run(pty_calls);
   std::string faults;
-  long injected = 0;
-  for (int k = 1; k < kestova::soak::kFaultKindCount; ++k) {
-    injected += tally.faults[static_cast<std::size_t>(k)];
-    faults += std::string(k > 1 ? "," : "") + kestova::soak::kFaultNames[k] + "=" + std::to_string(tally.faults[static_cast<std::size_t>(k)]);
-  }
-  std::cout << "kestova-soak: calls=" << tally.calls << " (pty " << tally.pty_calls << ") faults=" << injected << " ("
-            << faults << ") mismatches=" << tally.mismatches << " log_records_checked=" << tally.records_checked << std::endl;
+  for (int k = 1; k < kFaultKindCount; ++k) faults += std::string(k > 1 ? "," : "") + kFaultNames[k] + "=" + std::to_string(tally.faults[static_cast<std::size_t>(k)]);
+  std::cout << "kestova-soak: calls=" << tally.calls << " (pty " << tally.pty_calls << ") faults=(" << faults
+            << ") mismatches=" << tally.mismatches << " log_records_checked=" << tally.records_checked << std::endl;
   return tally.mismatches == 0 ? 0 : 1;
 }

@@ -197,9 +197,7 @@ constexpr std::array kWordWriteFamilies{D, W, ZR};
 constexpr std::array<std::uint16_t, 6> kForcedEndCodes{0x4031, 0x7E40, 0x8001, 0xC059, 0x0001, 0x4010};
 
 template <typename T>
-T Pick(std::mt19937_64& random, T low, T high) {
-  return static_cast<T>(std::uniform_int_distribution<long long>(low, high)(random));
-}
+T Pick(std::mt19937_64& random, T low, T high) { return static_cast<T>(std::uniform_int_distribution<long long>(low, high)(random)); }
 
 // Values that exercise DLE doubling as well as plain ones.
 std::int16_t RandomWord(std::mt19937_64& random) {
@@ -221,17 +219,13 @@ std::string HexOf(const std::vector<std::uint8_t>& bytes) {
 // Per operation kind: its name, and how its error-answer and time-out records begin (the
 // remote stop and reset log their time-out as a bit write's).
 struct KindText {
-  const char* name;
-  const char* record;
-  const char* timeout;
+  const char *name, *record, *timeout;
 };
-constexpr KindText kKindTexts[] = {{"Read", "ReadWord", "ReadWord"},
-                                   {"WriteWord", "WriteSingleWord", "WriteSingleWord"},
-                                   {"SwitchBit", "WriteSingleBit", "WriteSingleBit"},
-                                   {"WriteBlock", "WriteBlock", "WriteBlock"},
-                                   {"RemoteRun", "RemoteRun", "RemoteRun"},
-                                   {"RemoteStop", "RemoteOperation", "WriteSingleBit"},
-                                   {"RemoteReset", "RemoteOperation", "WriteSingleBit"}};
+constexpr KindText kKindTexts[] = {
+    {"Read", "ReadWord", "ReadWord"}, {"WriteWord", "WriteSingleWord", "WriteSingleWord"},
+    {"SwitchBit", "WriteSingleBit", "WriteSingleBit"}, {"WriteBlock", "WriteBlock", "WriteBlock"},
+    {"RemoteRun", "RemoteRun", "RemoteRun"}, {"RemoteStop", "RemoteOperation", "WriteSingleBit"},
+    {"RemoteReset", "RemoteOperation", "WriteSingleBit"}};
 const KindText& Text(const Operation& op) { return kKindTexts[static_cast<int>(op.kind)]; }
 std::string DeviceCodeHex(const Operation& op) { return HexOf({sim::DeviceCode(StationFamily(op.family))}); }
 
@@ -257,55 +251,55 @@ std::vector<std::string> AnswerRecord(const Operation& op, const std::string& me
   return {first, "InBuffer = " + HexOf(exchange.carried) + HexOf(exchange.delivered)};
 }
 
+template <typename T, std::size_t N>
+T PickOf(std::mt19937_64& random, const std::array<T, N>& items) { return items[Pick<std::size_t>(random, 0, N - 1)]; }
+
 Operation RandomOperation(std::mt19937_64& random, bool small) {
-  using K = Operation::Kind;
+  using enum Operation::Kind;
   Operation op;
   const int draw = Pick(random, 0, 99);
   const int most_words = small ? 20 : (Pick(random, 0, 19) == 0 ? 480 : 40);
   if (draw < 45) {
-    op.kind = K::Read;
-    op.family = kAllFamilies[Pick<std::size_t>(random, 0, kAllFamilies.size() - 1)];
-    const std::int32_t limit = ReadLimit(op.family);
-    const int per_word = IsBitFamily(op.family) ? 16 : 1;
+    op.kind = Read;
+    op.family = PickOf(random, kAllFamilies);
+    const int limit = ReadLimit(op.family), per_word = IsBitFamily(op.family) ? 16 : 1;
     op.points = static_cast<std::int16_t>(Pick(random, 1, std::min(most_words, (limit + 1) / per_word)));
     op.address = Pick(random, 0, limit + 1 - op.points * per_word);
   } else if (draw < 60) {
-    op.kind = K::WordWrite;
-    op.family = kWordWriteFamilies[Pick<std::size_t>(random, 0, 2)];
+    op.kind = WordWrite;
+    op.family = PickOf(random, kWordWriteFamilies);
     op.address = Pick(random, 0, ReadLimit(op.family));
     op.value = RandomWord(random);
   } else if (draw < 80) {
-    op.kind = K::BitWrite;
-    op.family = kBitWriteFamilies[Pick<std::size_t>(random, 0, kBitWriteFamilies.size() - 1)];
-    op.address = Pick(random, 0, op.family == DeviceFamily::M || op.family == DeviceFamily::B ? ReadLimit(op.family) : 8191);
+    op.kind = BitWrite;
+    op.family = PickOf(random, kBitWriteFamilies);
+    op.address = Pick(random, 0, op.family == M || op.family == B ? ReadLimit(op.family) : 8191);
     op.on = Pick(random, 0, 1) == 1;
   } else if (draw < 97) {
-    op.kind = K::BlockWrite;
-    op.family = kWordWriteFamilies[Pick<std::size_t>(random, 0, 2)];
+    op.kind = BlockWrite;
+    op.family = PickOf(random, kWordWriteFamilies);
     op.points = static_cast<std::int16_t>(Pick(random, 1, most_words));
     // The last device a block may end on is the family's limit itself.
     op.address = Pick(random, 0, ReadLimit(op.family) + 1 - op.points);
     static const char* prefixes[3][4] = {{"D", "d", "D", "d"}, {"W", "w", "W", "w"}, {"ZR", "zr", "Zr", "zR"}};
-    const int row = op.family == DeviceFamily::D ? 0 : op.family == DeviceFamily::W ? 1 : 2;
-    op.device_text = prefixes[row][Pick(random, 0, 3)] + std::to_string(op.address);
+    op.device_text = prefixes[op.family == D ? 0 : op.family == W ? 1 : 2][Pick(random, 0, 3)] + std::to_string(op.address);
     for (int k = 0; k < op.points; ++k) op.data.push_back(RandomWord(random));
   } else {
-    op.kind = draw == 97 ? K::RemoteRun : draw == 98 ? K::RemoteStop : K::RemoteReset;
+    op.kind = draw == 97 ? RemoteRun : draw == 98 ? RemoteStop : RemoteReset;
     if (draw == 97) op.clear_mode = static_cast<std::int16_t>(Pick(random, 0, 3) == 0 ? 1 : 0);
   }
   return op;
 }
 
 std::int16_t Invoke(Tarvane& control, const Operation& op) {
-  using K = Operation::Kind;
   switch (op.kind) {
-    case K::Read: return control.Read(op.family, op.address, op.points);
-    case K::WordWrite: return control.WriteWord(op.family, op.address, op.value);
-    case K::BitWrite: return control.SwitchBit(op.family, op.address, op.on);
-    case K::BlockWrite: return control.WriteBlock(op.device_text, op.points, IntegerArray::ZeroBased(op.data));
-    case K::RemoteRun: return control.RemoteRun(1, op.clear_mode);
-    case K::RemoteStop: return control.RemoteStop(1);
-    case K::RemoteReset: return control.RemoteReset(1);
+    case Operation::Kind::Read: return control.Read(op.family, op.address, op.points);
+    case Operation::Kind::WordWrite: return control.WriteWord(op.family, op.address, op.value);
+    case Operation::Kind::BitWrite: return control.SwitchBit(op.family, op.address, op.on);
+    case Operation::Kind::BlockWrite: return control.WriteBlock(op.device_text, op.points, IntegerArray::ZeroBased(op.data));
+    case Operation::Kind::RemoteRun: return control.RemoteRun(1, op.clear_mode);
+    case Operation::Kind::RemoteStop: return control.RemoteStop(1);
+    case Operation::Kind::RemoteReset: return control.RemoteReset(1);
   }
   return -1;
 }
@@ -318,16 +312,16 @@ InjectedFault RandomFault(std::mt19937_64& random, const FaultRates& rates) {
     draw -= rates[static_cast<std::size_t>(k)];
   }
   if (fault.kind == FaultKind::NoiseBefore || fault.kind == FaultKind::NoiseAfter) {
-    fault.noise.resize(std::uniform_int_distribution<std::size_t>(1, 12)(random));
+    fault.noise.resize(Pick<std::size_t>(random, 1, 12));
     for (auto& b : fault.noise) {
-      b = static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(random));
-      if (b == 0x10) b = 0x11;  // a DLE could open or close a frame
+      b = Pick<std::uint8_t>(random, 0, 254);
+      if (b >= 0x10) ++b;  // never a DLE, which could open or close a frame
     }
   }
-  if (fault.kind == FaultKind::EndCode) fault.end_code = kForcedEndCodes[std::uniform_int_distribution<std::size_t>(0, 5)(random)];
-  if (fault.kind == FaultKind::WrongLength) fault.no_end_code = std::uniform_int_distribution<int>(0, 3)(random) == 0;
+  if (fault.kind == FaultKind::EndCode) fault.end_code = PickOf(random, kForcedEndCodes);
+  if (fault.kind == FaultKind::WrongLength) fault.no_end_code = Pick(random, 0, 3) == 0;
   // The cut point is chosen once the answer's length is known: a number to take modulo.
-  if (fault.kind == FaultKind::Cut) fault.cut_keep = std::uniform_int_distribution<std::size_t>(0, 1000)(random);
+  if (fault.kind == FaultKind::Cut) fault.cut_keep = Pick<std::size_t>(random, 0, 1000);
   fault.fraction = std::uniform_real_distribution<double>(0.0, 1.0)(random);
   return fault;
 }

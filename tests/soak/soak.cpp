@@ -339,10 +339,7 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
     return e;
   };
   const auto refused = [&](const char* why) {
-    e.result = 1;
-    e.unsettled = true;
-    e.event = why;
-    e.log_lines = AnswerRecord(op, std::string(" ") + why, exchange);
+    e = {1, why, AnswerRecord(op, std::string(" ") + why, exchange), false, true};
     return e;
   };
   if (!exchange.sent) {
@@ -352,11 +349,8 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
     return e;
   }
   switch (fault.kind) {
-    case FaultKind::LateInDrain:
-    case FaultKind::LateDropped:
-    case FaultKind::LateAfterWindow:
-    case FaultKind::NoAnswer:
-    case FaultKind::HandlerCloses:
+    case FaultKind::LateInDrain: case FaultKind::LateDropped: case FaultKind::LateAfterWindow:
+    case FaultKind::NoAnswer: case FaultKind::HandlerCloses:
     case FaultKind::Held:  // injected as such only when it outlasts the budget
       return timeout(false);
     case FaultKind::Cut:
@@ -381,37 +375,32 @@ Expectation Expect(const Operation& op, const InjectedFault& fault, const Exchan
   return e;
 }
 
+std::string List(const std::vector<std::string>& items) {
+  std::string text = "[";
+  for (const auto& item : items) text += "\"" + item + "\" ";
+  return text + "]";
+}
+
 std::vector<std::string> Compare(const Expectation& expected, const Observed& observed, const std::string& stamp) {
   std::vector<std::string> differences;
-  const auto list = [](const std::vector<std::string>& items) {
-    std::string text = "[";
-    for (const auto& item : items) text += "\"" + item + "\" ";
-    return text + "]";
-  };
   if (!observed.result) {
     differences.push_back("run-time error " + observed.error);
   } else if (*observed.result != expected.result) {
     differences.push_back("result " + std::to_string(*observed.result) + ", expected " + std::to_string(expected.result));
   }
   const auto events = expected.event ? std::vector<std::string>{*expected.event} : std::vector<std::string>{};
-  if (observed.events != events) differences.push_back("events " + list(observed.events) + ", expected " + list(events));
+  if (observed.events != events) differences.push_back("events " + List(observed.events) + ", expected " + List(events));
   static const std::regex kTimestamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
-  bool lines_match = observed.log_lines.size() == expected.log_lines.size();
-  for (std::size_t i = 0; lines_match && i < observed.log_lines.size(); ++i) {
-    const std::string& line = observed.log_lines[i];
-    if (i > 0) {
-      lines_match = line == expected.log_lines[i];
-      continue;
-    }
-    const std::string head = line.substr(0, 19), rest = line.size() >= 19 ? line.substr(19) : "";
+  const auto& got = observed.log_lines;
+  const auto& want = expected.log_lines;
+  bool lines_match = got.size() == want.size() && (got.empty() || std::equal(got.begin() + 1, got.end(), want.begin() + 1));
+  if (lines_match && !got.empty()) {
+    const std::string head = got[0].substr(0, 19), rest = got[0].size() >= 19 ? got[0].substr(19) : "";
     // Nothing sent: the request text after the expected start is not known here.
     lines_match = (stamp.empty() ? std::regex_match(head, kTimestamp) : head == stamp) &&
-                  (expected.nothing_sent ? rest.starts_with(expected.log_lines[0]) : rest == expected.log_lines[0]);
+                  (expected.nothing_sent ? rest.starts_with(want[0]) : rest == want[0]);
   }
-  if (!lines_match) {
-    differences.push_back("log lines " + list(observed.log_lines) + ", expected <" +
-                          (stamp.empty() ? "stamp" : stamp) + "> " + list(expected.log_lines));
-  }
+  if (!lines_match) differences.push_back("log lines " + List(got) + ", expected <" + (stamp.empty() ? "stamp" : stamp) + "> " + List(want));
   return differences;
 }
 
@@ -546,9 +535,7 @@ void MemorySoak::Answer(testing::MemoryPort& port, const std::vector<std::uint8_
   exchange_.request_wire = frame;
   sim::FrameDecoder decoder(sum_check_);
   std::optional<sim::ReceivedRequest> request;
-  for (std::uint8_t b : frame) {
-    if (!request) request = decoder.Feed(b);
-  }
+  for (std::size_t i = 0; !request && i < frame.size(); ++i) request = decoder.Feed(frame[i]);
   if (!request) request = decoder.ExpireSum();
   if (!request || !request->header_ok || !request->sum_ok) return;  // judged as a mismatch by the caller
   // The command is carried out even when its answer will be lost.
@@ -560,46 +547,41 @@ void MemorySoak::Answer(testing::MemoryPort& port, const std::vector<std::uint8_
   exchange_.station_end_code = answer->end_code;
   exchange_.answer_frame = sim::EncodeAnswer(*answer, sum_check_);
 
+  using enum FaultKind;
   const FaultKind kind = fault_.kind;
   sim::AnswerPlan plan;
-  plan.bad_sum = kind == FaultKind::BadSum;
-  plan.echo = kind == FaultKind::Echo;
-  plan.broken_frame = kind == FaultKind::BrokenFrame;
-  if (kind == FaultKind::NoiseBefore) plan.noise_before = fault_.noise;
-  if (kind == FaultKind::NoiseAfter) plan.noise_after = fault_.noise;
-  plan.twice = kind == FaultKind::Twice;
-  if (kind == FaultKind::Cut) plan.cut = fault_.cut_keep % exchange_.answer_frame.size();
+  plan.bad_sum = kind == BadSum;
+  plan.echo = kind == Echo;
+  plan.broken_frame = kind == BrokenFrame;
+  plan.twice = kind == Twice;
+  if (kind == NoiseBefore) plan.noise_before = fault_.noise;
+  if (kind == NoiseAfter) plan.noise_after = fault_.noise;
+  if (kind == Cut) plan.cut = fault_.cut_keep % exchange_.answer_frame.size();
   std::vector<std::uint8_t> wire = sim::ShapeAnswer(*answer, plan, sum_check_, frame);
-  if (kind == FaultKind::WrongLength && fault_.no_end_code) {
+  if (kind == WrongLength && fault_.no_end_code) {
     // A frame with a good sum that stops before the end code, as a garbled PLC might send.
     wire = testing::Framed({0x0A, 0x00, 0xF8, 0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00, 0x00, 0xFF, 0xFF}, sum_check_);
-  } else if (kind == FaultKind::WrongLength) {
+  } else if (kind == WrongLength) {
     // Two data bytes too few for a read, two too many for anything else.
     sim::Answer wrong = *answer;
-    if (wrong.data.size() >= 2) {
-      wrong.data.resize(wrong.data.size() - 2);
-    } else {
-      wrong.data = {0x12, 0x34};
-    }
+    wrong.data = wrong.data.size() >= 2 ? std::vector(wrong.data.begin(), wrong.data.end() - 2) : std::vector<std::uint8_t>{0x12, 0x34};
     wire = sim::EncodeAnswer(wrong, sum_check_);
   }
 
   // When the control gives up: the end of its budget plus the request's wire time.
   const nanoseconds until_deadline = budget_end_ + kCharacter * static_cast<long>(frame.size()) - host_.MonotonicNow();
-  if (kind == FaultKind::NoAnswer || kind == FaultKind::LateDropped || kind == FaultKind::HandlerCloses) return;
-  if (kind == FaultKind::LateInDrain || kind == FaultKind::LateAfterWindow) {
+  if (kind == NoAnswer || kind == LateDropped || kind == HandlerCloses) return;
+  if (kind == LateInDrain || kind == LateAfterWindow) {
     // Inside the next call's quiet wait either way; past a 0.1 s window for the second.
-    const auto after_deadline = kind == FaultKind::LateAfterWindow
-                                    ? 150ms + std::chrono::milliseconds(static_cast<int>(300 * fault_.fraction))
-                                    : 1ms + std::chrono::milliseconds(static_cast<int>(79 * fault_.fraction));
+    const auto after_deadline = kind == LateAfterWindow ? 150ms + std::chrono::milliseconds(static_cast<int>(300 * fault_.fraction))
+                                                        : 1ms + std::chrono::milliseconds(static_cast<int>(79 * fault_.fraction));
     port.Deliver(wire, until_deadline + after_deadline);
     late_at_ = host_.MonotonicNow() + until_deadline + after_deadline;
     late_wire_ = wire;
     return;
   }
-  if (kind == FaultKind::Trickle) {
-    auto gap = nanoseconds(std::chrono::milliseconds(std::uniform_int_distribution<int>(1, 20)(random_)));
-    gap = std::max(nanoseconds(0), std::min(gap, (until_deadline - 1ms) / static_cast<long>(wire.size())));
+  if (kind == Trickle) {  // gaps short enough for the whole answer to be in before the deadline
+    const auto gap = std::max(0ns, std::min<nanoseconds>(Pick(random_, 1, 20) * 1ms, (until_deadline - 1ms) / static_cast<long>(wire.size())));
     for (std::size_t i = 0; i < wire.size(); ++i) port.Deliver({wire[i]}, gap * static_cast<long>(i));
   } else {
     port.Deliver(wire);

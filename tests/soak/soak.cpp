@@ -202,7 +202,7 @@ T Pick(std::mt19937_64& random, T low, T high) { return static_cast<T>(std::unif
 // Values that exercise DLE doubling as well as plain ones.
 std::int16_t RandomWord(std::mt19937_64& random) {
   const int kind = Pick(random, 0, 7);
-  return static_cast<std::int16_t>(kind == 0 ? 0x1010 : kind == 1 ? 0x0010 : kind == 2 ? -1 : Pick(random, -32768, 32767));
+  return kind == 0 ? 0x1010 : kind == 1 ? 0x0010 : kind == 2 ? -1 : Pick<std::int16_t>(random, -32768, 32767);
 }
 
 // The highest device number the control accepts, for a read and for a bit write.
@@ -234,10 +234,9 @@ std::string TimeoutText(const Operation& op) {
 }
 
 std::string Describe(const Operation& op) {
-  return std::string(Text(op).name) + "(" +
-         (op.kind == Operation::Kind::BlockWrite ? op.device_text : sim::FamilyName(StationFamily(op.family))) + " " +
-         std::to_string(op.address) + ", points " + std::to_string(op.points) + ", value " + std::to_string(op.value) +
-         ", on " + std::to_string(op.on) + ", clear " + std::to_string(op.clear_mode) + ")";
+  return std::string(Text(op).name) + "(" + (op.kind == Operation::Kind::BlockWrite ? op.device_text : sim::FamilyName(StationFamily(op.family))) +
+         " " + std::to_string(op.address) + ", points " + std::to_string(op.points) + ", value " + std::to_string(op.value) + ", on " +
+         std::to_string(op.on) + ", clear " + std::to_string(op.clear_mode) + ")";
 }
 
 // A record laid out like the operation's error-answer record, `message` after the
@@ -418,6 +417,14 @@ class Part {
     if (std::exchange(close_on_event_, false)) control_->SetPortOpen(false);
   }
 
+  // Starts an episode every `calls` calls, with the sum check drawn anew.
+  bool Episode(long n, long calls) {
+    if (n % calls != 0) return false;
+    sum_check_ = Pick(random_, 0, 1) == 1;
+    control_->SetSumCheck(sum_check_);
+    return true;
+  }
+
   // Counts the call and its fault; returns the call's number.
   long Count(FaultKind fault) {
     if (fault != FaultKind::None) ++tally_.faults[static_cast<std::size_t>(fault)];
@@ -452,8 +459,7 @@ class Part {
   LogTail log_;
   FaultRates rates_;
   std::vector<std::string> events_;
-  bool sum_check_ = false;
-  bool close_on_event_ = false;
+  bool sum_check_ = false, close_on_event_ = false;
   std::vector<std::uint8_t> carry_;  // a late answer that the call discards before it sends
 };
 
@@ -493,7 +499,7 @@ class MemorySoak : Part {
   struct Owed {
     MonotonicTime since;
     nanoseconds quiet;
-    std::optional<MonotonicTime> late_at;
+    std::optional<MonotonicTime> late_at;  // and late_wire: the call's late answer, not yet seen
     std::vector<std::uint8_t> late_wire;
   };
   std::optional<Owed> owed_;
@@ -591,15 +597,13 @@ void MemorySoak::Answer(testing::MemoryPort& port, const std::vector<std::uint8_
 
 void MemorySoak::Run(long calls) {
   for (long n = 0; n < calls; ++n) {
-    if (n % kEpisodeCalls == 0) {
-      sum_check_ = std::uniform_int_distribution<int>(0, 1)(random_) == 1;
-      timeout_ = static_cast<std::int16_t>(std::uniform_int_distribution<int>(0, 3)(random_));
-      control_->SetSumCheck(sum_check_);
+    if (Episode(n, kEpisodeCalls)) {
+      timeout_ = Pick<std::int16_t>(random_, 0, 3);
       control_->SetTimeout(timeout_);
       station_.set_sum_check(sum_check_);
     }
     // Idle time between calls moves the start across the second, and lets late answers land.
-    host_.Advance(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 1500)(random_)));
+    host_.Advance(Pick(random_, 0, 1500) * 1ms);
     const Operation op = RandomOperation(random_, /*small=*/false);
     fault_ = RandomFault(random_, rates_);
     const long call = Count(fault_.kind);
@@ -776,11 +780,7 @@ Exchange PtySoak::Reconstruct(const Operation& op, const InjectedFault& fault, s
 
 void PtySoak::Run(long calls) {
   for (long n = 0; n < calls; ++n) {
-    if (n % kPtyEpisodeCalls == 0) {
-      sum_check_ = std::uniform_int_distribution<int>(0, 1)(random_) == 1;
-      control_->SetSumCheck(sum_check_);
-      plc_.set_sum_check(sum_check_);
-    }
+    if (Episode(n, kPtyEpisodeCalls)) plc_.set_sum_check(sum_check_);
     const Operation op = RandomOperation(random_, /*small=*/true);
     const InjectedFault fault = RandomFault(random_, rates_);
     const long call = Count(fault.kind);

@@ -14,7 +14,6 @@ using namespace kestova::wintest;
 
 Checks checks;
 
-// A member's name, or its help string.
 std::wstring Documentation(ITypeInfo* info, MEMBERID id, bool help) {
   BSTR text = nullptr;
   info->GetDocumentation(id, help ? nullptr : &text, help ? &text : nullptr, nullptr, nullptr);
@@ -121,7 +120,6 @@ std::vector<ExpectedMember> ExpectedMembers() {
   return members;
 }
 
-// Attributes of one type: its kind, flags, function count and version.
 TYPEATTR Attributes(ITypeInfo* info) {
   TYPEATTR* attributes = nullptr;
   info->GetTypeAttr(&attributes);

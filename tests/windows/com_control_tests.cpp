@@ -2,6 +2,7 @@
 // the virtual PLC: ByRef, named, omitted and array arguments, events through a connection
 // point, run-time errors as EXCEPINFO, the Win32 port's refusals, and persistence.
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -111,7 +112,6 @@ void ExpectError(const Outcome& out, long number, const wchar_t* description,
                   Narrow(out.Description()) + "\", expected error " + std::to_string(number));
 }
 
-// A let the control refuses with run-time error `number`.
 void Refused(const Control& control, const wchar_t* property, const Args& value, long number,
              const wchar_t* description, const std::string& what) {
   Outcome out;
@@ -135,12 +135,10 @@ void Disconnect(const Control& control, REFIID iid, DWORD cookie) {
 
 SAFEARRAY* VariantArray(const std::vector<long>& values) {
   SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(values.size()));
-  for (LONG k = 0; k < static_cast<LONG>(values.size()); ++k) {
-    VARIANT element;
-    VariantInit(&element);
-    element.vt = VT_I4;
-    element.lVal = values[static_cast<std::size_t>(k)];
-    SafeArrayPutElement(array, &k, &element);
+  auto* element = static_cast<VARIANT*>(array->pvData);
+  for (long value : values) {
+    element->vt = VT_I4;
+    (element++)->lVal = value;
   }
   return array;
 }
@@ -148,15 +146,11 @@ SAFEARRAY* VariantArray(const std::vector<long>& values) {
 SAFEARRAY* IntegerArray(const std::vector<short>& values, LONG lower_bound) {
   SAFEARRAYBOUND bound{static_cast<ULONG>(values.size()), lower_bound};
   SAFEARRAY* array = SafeArrayCreate(VT_I2, 1, &bound);
-  for (LONG k = 0; k < static_cast<LONG>(values.size()); ++k) {
-    LONG index = lower_bound + k;
-    SafeArrayPutElement(array, &index, const_cast<short*>(&values[static_cast<std::size_t>(k)]));
-  }
+  std::copy(values.begin(), values.end(), static_cast<short*>(array->pvData));
   return array;
 }
 
-// Whether today's communication error log (yyyymmdd.CEL) beside the registered control
-// holds text.
+// Whether today's log (yyyymmdd.CEL) beside the registered control holds text.
 bool LogMentions(const std::string& text) {
   wchar_t path[MAX_PATH] = {};
   LONG size = sizeof(path);
@@ -278,7 +272,6 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
                   listener->received[0] == L"Port not Open",
               "MelsecOut \"Port not Open\" reaches both sinks, the second unchanged");
 
-  // Script-style lets: text for a number.
   control.Set(L"CommPort", Args().Text(std::to_wstring(data_port).c_str()));
   control.Set(L"Timeout", Args().I4(1));
   control.Set(L"PortOpen", Args().Bool(true));
@@ -352,7 +345,6 @@ void PropertyNotifications(const Control& control) {
   sink->Release();
 }
 
-// Loads a new control from bag: the answer, and (when it loaded) the control's settings.
 HRESULT LoadFromBag(IPropertyBag* bag, bool configured, const std::string& how) {
   Control loaded(CreateControl());
   IPersistPropertyBag* persist = loaded.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
@@ -436,7 +428,6 @@ void StreamRoundTrip() {
   stream->Release();
 }
 
-// All of a stream, from its start.
 std::string Contents(IStream* stream) {
   LARGE_INTEGER zero{};
   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
@@ -573,8 +564,6 @@ void ReleasedFromItsOwnEvent() {
   sink->Release();
 }
 
-// Without LOCALAPPDATA the log still goes to an absolute folder, never to one relative to
-// the host's current folder.
 void LogFolderWithoutLocalAppData() {
   SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
   const std::filesystem::path folder = kestova::server::LogFolder(L"C:\\no such folder");

@@ -161,7 +161,6 @@ inline void Call(IDispatch* dispatch, Outcome& out, const wchar_t* name, const A
 template <class Interface, class... More>
 class SimpleObject : public Interface, public More... {
  public:
-  SimpleObject() = default;
   virtual ~SimpleObject() = default;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -197,7 +196,6 @@ inline IConnectionPoint* FindPoint(IUnknown* object, REFIID iid) {
   return point;
 }
 
-// Advises sink on that point: the cookie, 0 when refused.
 inline DWORD Connect(IUnknown* object, REFIID iid, IUnknown* sink) {
   DWORD cookie = 0;
   if (IConnectionPoint* point = FindPoint(object, iid)) {

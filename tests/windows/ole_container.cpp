@@ -15,7 +15,6 @@ constexpr RECT kControlPosition = {20, 20, 200, 200};
 constexpr UINT_PTR kAboutTimer = 7;
 constexpr int kAboutVersionId = 101;
 
-// The site the container gives the control: client site, in-place site, control site.
 class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite, IOleControlSite> {
  public:
   explicit Site(HWND window) : window_(window) {}
@@ -28,7 +27,6 @@ class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite, IOleControlSit
     return E_NOTIMPL;
   }
 
-  // IOleClientSite
   HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** out) override { return Null(out); }
   HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** out) override {
@@ -38,7 +36,6 @@ class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite, IOleControlSit
   HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
-  // IOleInPlaceSite
   HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override { *window = window_; return S_OK; }
   HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
@@ -60,7 +57,6 @@ class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite, IOleControlSit
   HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
-  // IOleControlSite
   HRESULT STDMETHODCALLTYPE OnControlInfoChanged() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE LockInPlaceActive(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetExtendedControl(IDispatch** out) override { return Null(out); }
@@ -83,7 +79,6 @@ class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite, IOleControlSit
   HWND window_;
 };
 
-// What the About-box timer saw.
 struct AboutBoxSeen {
   HWND dialog = nullptr;
   HWND owner = nullptr;

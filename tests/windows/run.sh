@@ -1,17 +1,10 @@
 #!/usr/bin/env bash
-# Builds Kestova.ocx for 32-bit and 64-bit Windows and tests it under Wine, headless:
-# registration (machine-wide, per user, both bitnesses side by side), the type library, the
-# control through IDispatch against the virtual PLC, a VBScript example through cscript, the
-# control in a minimal OLE container under Xvfb, and kestova.exe against the same PLC.
-#
-# Environment: KESTOVA_PLCSIM  a built kestova-plcsim to use instead of building one
-#              KESTOVA_WINDOWS_WORK  the work folder (default <repo>/build/windows)
-#              KESTOVA_SKIP_32BIT=1  take the path of a machine that cannot run 32-bit programs
-#
-# A kernel without IA-32 emulation still gets both builds; the 64-bit checks run with the
-# 64-bit loader and the 32-bit ones count as skipped. Debian's `wine` tries the 32-bit loader
-# first, so then every Wine program goes through $WINE. Every step runs under `timeout` and
-# must print its success line. The bash -c snippets take their values as arguments.
+# Builds Kestova.ocx for 32- and 64-bit Windows and tests it under Wine, headless: registration,
+# the type library, the control through IDispatch against the virtual PLC, a VBScript example,
+# the control in an OLE container under Xvfb, and kestova.exe. Environment: KESTOVA_PLCSIM (a
+# built kestova-plcsim), KESTOVA_WINDOWS_WORK (default build/windows), KESTOVA_SKIP_32BIT=1
+# (act as on a machine that cannot run 32-bit programs: the 32-bit checks count as skipped and
+# every Wine program goes through the 64-bit loader, as Debian's `wine` tries the 32-bit one).
 # shellcheck disable=SC2016
 set -euo pipefail
 
@@ -101,7 +94,6 @@ build() {
 }
 
 sim_pids=()
-
 stop_wine() {
   timeout 60 wineserver -k 2>/dev/null || true
   timeout 60 wineserver -w 2>/dev/null || true
@@ -110,9 +102,8 @@ stop_wine() {
 # Wine first: it holds the pseudo-terminals' slave ends open.
 stop_everything() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then stop_wine; fi
-  local pid
-  for pid in "${sim_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  kill -TERM "${sim_pids[@]}" 2>/dev/null || true
+  wait "${sim_pids[@]}" 2>/dev/null || true
   sim_pids=()
 }
 
@@ -140,9 +131,8 @@ make_prefix() {
   # Wine remakes its COM device links from this key when its server starts again.
   local port
   for port in "$DATA_PORT" "$SILENT_PORT"; do
-    timeout 60 "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /d "$WORK/run/com$port" /f \
-      >/dev/null
-  done
+    timeout 60 "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /d "$WORK/run/com$port" /f
+  done >/dev/null
   stop_wine
 }
 

@@ -19,11 +19,9 @@ using namespace kestova::wintest;
 
 Checks checks;
 
-class Control {
+class Control : NoCopy {
  public:
   explicit Control(IDispatch* dispatch) : dispatch_(dispatch) {}
-  Control(const Control&) = delete;
-  Control& operator=(const Control&) = delete;
   ~Control() {
     if (dispatch_) dispatch_->Release();
   }

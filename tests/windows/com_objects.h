@@ -69,13 +69,17 @@ Interface* Query(IUnknown* object, REFIID iid) {
   return out;
 }
 
+// Owners of VARIANTs and interface pointers are never copied.
+struct NoCopy {
+  NoCopy() = default;
+  NoCopy(const NoCopy&) = delete;
+  NoCopy& operator=(const NoCopy&) = delete;
+};
+
 // An argument list in the order a caller writes it, positional ones first, then any
 // named ones (Named gives the name of the value added next); owns its values.
-class Args {
+class Args : NoCopy {
  public:
-  Args() = default;
-  Args(const Args&) = delete;
-  Args& operator=(const Args&) = delete;
   ~Args() {
     for (VARIANT& value : values_) VariantClear(&value);
   }
@@ -111,16 +115,13 @@ class Args {
   std::vector<const wchar_t*> names_;
 };
 
-struct Outcome {
+struct Outcome : NoCopy {
   HRESULT hr = E_FAIL;
   HRESULT names_hr = E_FAIL;  // GetIDsOfNames for the member and the argument names
   std::vector<DISPID> ids;    // what it answered
   UINT argument_error = ~0u;
   VARIANT result{};
   EXCEPINFO error{};
-  Outcome() = default;
-  Outcome(const Outcome&) = delete;
-  Outcome& operator=(const Outcome&) = delete;
   ~Outcome() {
     VariantClear(&result);
     SysFreeString(error.bstrSource);

@@ -229,13 +229,10 @@ int wmain() {
                                    WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 320, 240, nullptr,
                                    nullptr, window_class.hInstance, nullptr);
 
-  CLSID clsid{};
   IOleObject* object = nullptr;
-  if (!checks.That(
-          SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &clsid)) &&
-              SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                         Out(&object))),
-          "the control is created as an OLE object")) {
+  if (!checks.That(SUCCEEDED(CoCreateInstance(CLSID_Tarvane, nullptr, CLSCTX_INPROC_SERVER,
+                                              IID_IOleObject, Out(&object))),
+                   "the control is created as an OLE object")) {
     return checks.Finish("");
   }
   DWORD status = 0;
@@ -251,10 +248,9 @@ int wmain() {
   if (init) init->Release();
 
   RECT position = kControlPosition;
-  checks.That(
-      object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &position) == S_OK,
-      "in-place activation");
-  checks.That(site->activations == 1, "the site heard OnInPlaceActivate");
+  checks.That(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &position) ==
+                      S_OK && site->activations == 1,
+              "in-place activation, and the site heard OnInPlaceActivate");
   IOleInPlaceObject* in_place = Query<IOleInPlaceObject>(object, IID_IOleInPlaceObject);
   HWND control_window = nullptr;
   checks.That(in_place && in_place->GetWindow(&control_window) == S_OK && control_window &&
@@ -281,8 +277,8 @@ int wmain() {
   CheckFrozenEvents(control);
   CheckAboutBox(control, container, site);
 
-  checks.That(object->Close(OLECLOSE_NOSAVE) == S_OK, "Close");
-  checks.That(site->deactivations == 1, "the site heard OnInPlaceDeactivate");
+  checks.That(object->Close(OLECLOSE_NOSAVE) == S_OK && site->deactivations == 1,
+              "Close, and the site heard OnInPlaceDeactivate");
   object->SetClientSite(nullptr);
   control->Release();
   view->Release();

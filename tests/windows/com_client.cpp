@@ -1,28 +1,10 @@
-// Late-binding client of Kestova.ocx, run under Wine for the 32-bit and the 64-bit build.
-// It tests the COM layer (the core's behaviour is tested on Linux):
-//   com_client typelib                  the registered type library, member by member
-//   com_client control PORT TIMEOUTPORT the control through IDispatch against the virtual
-//                                        PLC on COM<PORT>, one that never answers on
-//                                        COM<TIMEOUTPORT>; events, errors, persistence
-//   com_client unload OCX              DllCanUnloadNow against objects, factories, locks
-//   com_client registered SCOPE / unregistered SCOPE
-//                                        registry state for SCOPE machine or user
-
-#include <windows.h>
-#include <objbase.h>
-#include <ocidl.h>
-#include <olectl.h>
-#include <oleauto.h>
+// Late-binding client of Kestova.ocx, run under Wine for each build, testing what only COM
+// does: typelib (the registered type library), control PORT TIMEOUTPORT (com_control_tests),
+// unload OCX (DllCanUnloadNow), registered|unregistered machine|user (the registry).
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
-#include <map>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "check.h"
 #include "com_objects.h"
 #include "server/kestova_h.h"
 
@@ -32,9 +14,6 @@ using namespace kestova::wintest;
 
 Checks checks;
 
-// ---- type library ----------------------------------------------------------------------
-
-// A member's name, or its help string.
 std::wstring Documentation(ITypeInfo* info, MEMBERID id, bool help) {
   BSTR text = nullptr;
   info->GetDocumentation(id, help ? nullptr : &text, help ? &text : nullptr, nullptr, nullptr);
@@ -141,7 +120,6 @@ std::vector<ExpectedMember> ExpectedMembers() {
   return members;
 }
 
-// Attributes of one type: its kind, flags, function count and version.
 TYPEATTR Attributes(ITypeInfo* info) {
   TYPEATTR* attributes = nullptr;
   info->GetTypeAttr(&attributes);
@@ -307,29 +285,21 @@ int CheckTypeLibrary() {
   return checks.Finish("KESTOVA TYPELIB OK");
 }
 
-// ---- registry --------------------------------------------------------------------------
-
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[40] = {};
   StringFromGUID2(guid, text, 40);
   return text;
 }
 
-bool KeyExists(HKEY hive, const std::wstring& path, REGSAM view = 0) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
-DWORD SubkeyCount(HKEY hive, const std::wstring& path) {
+// How many subkeys the key has, -1 when it does not exist in that view.
+int Subkeys(HKEY hive, const std::wstring& path, REGSAM view = 0) {
   HKEY key = nullptr;
   DWORD count = 0;
-  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return -1;
   RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
                    nullptr, nullptr, nullptr);
   RegCloseKey(key);
-  return count;
+  return static_cast<int>(count);
 }
 
 // Registered: this bitness's keys, the Control category alone (never safe for scripting or
@@ -350,7 +320,7 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
   if (!expect_registered) {
     for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
       for (const std::wstring& key : ours) {
-        checks.That(!KeyExists(hive, key, view),
+        checks.That(Subkeys(hive, key, view) < 0,
                     scope + " " + Narrow(key) + " absent from the " +
                         (view == KEY_WOW64_32KEY ? "32" : "64") + "-bit view");
       }
@@ -358,11 +328,11 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
     return checks.Finish("KESTOVA UNREGISTERED OK");
   }
   for (const std::wstring& key : ours) {
-    checks.That(KeyExists(hive, key), scope + " " + Narrow(key) + " present");
+    checks.That(Subkeys(hive, key) >= 0, scope + " " + Narrow(key) + " present");
   }
   const std::wstring categories = clsid + L"\\Implemented Categories";
-  checks.That(SubkeyCount(hive, categories) == 1 &&
-                  KeyExists(hive, categories + L"\\{40FC6ED4-2438-11CF-A3DB-080036F12502}"),
+  checks.That(Subkeys(hive, categories) == 1 &&
+                  Subkeys(hive, categories + L"\\{40FC6ED4-2438-11CF-A3DB-080036F12502}") >= 0,
               scope + " in the Control category alone");
   wchar_t version[16] = {};
   DWORD size = sizeof version;
@@ -377,7 +347,7 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
   IUnknown* object = nullptr;
   checks.That(SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &by_name)) &&
                   SUCCEEDED(CoCreateInstance(by_name, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                             reinterpret_cast<void**>(&object))),
+                                             Out(&object))),
               "the control creates by ProgID");
   if (object) object->Release();
   ITypeLib* library = nullptr;
@@ -388,12 +358,6 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
 }
 
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
-
-template <class T>
-void** Out(T** pointer) {
-  return reinterpret_cast<void**>(pointer);
-}
 
 ULONG References(IUnknown* object) {
   object->AddRef();
@@ -431,8 +395,7 @@ void CheckConnectionReferences(IClassFactory* factory, CanUnloadNow can_unload) 
   for (const auto& [order, what] : orders) {
     const std::string row = std::string(what) + ": ";
     IConnectionPointContainer* container = nullptr;
-    factory->CreateInstance(nullptr, IID_IConnectionPointContainer,
-                            reinterpret_cast<void**>(&container));
+    factory->CreateInstance(nullptr, IID_IConnectionPointContainer, Out(&container));
     IConnectionPoint* point = nullptr;
     container->FindConnectionPoint(DIID___Tarvane, &point);
     auto* sink = new EventSink(DIID___Tarvane, false);
@@ -464,7 +427,7 @@ void CheckConnectionReferences(IClassFactory* factory, CanUnloadNow can_unload) 
   // A sink that unadvises itself while the control ends finds no connection left, and the
   // control is not ended twice: with the factory alive, the module stays in use.
   IUnknown* control = nullptr;
-  factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&control));
+  factory->CreateInstance(nullptr, IID_IUnknown, Out(&control));
   IConnectionPoint* point = FindPoint(control, DIID___Tarvane);
   HRESULT answer = E_FAIL;
   auto* sink = new UnadvisingSink(point, answer);
@@ -504,23 +467,19 @@ void CheckUnloadOrders(GetClassObject get_class_object, CanUnloadNow can_unload)
 int CheckUnloading(const std::wstring& ocx) {
   HMODULE module = LoadLibraryW(ocx.c_str());
   if (!checks.That(module != nullptr, "the control's module loads")) return checks.Finish("");
-  // Through void*: GetProcAddress's own function type says nothing about the real one.
-  auto get_class_object = reinterpret_cast<GetClassObject>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-  auto can_unload = reinterpret_cast<CanUnloadNow>(
-      reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  auto get_class_object = Export<GetClassObject>(module, "DllGetClassObject");
+  auto can_unload = Export<CanUnloadNow>(module, "DllCanUnloadNow");
   if (checks.That(get_class_object && can_unload, "undecorated exports")) {
     checks.That(can_unload() == S_OK, "nothing alive: may unload");
     IUnknown* nothing = nullptr;
-    checks.That(get_class_object(IID__Tarvane, IID_IClassFactory,
-                                 reinterpret_cast<void**>(&nothing)) == CLASS_E_CLASSNOTAVAILABLE,
+    checks.That(get_class_object(IID__Tarvane, IID_IClassFactory, Out(&nothing)) ==
+                    CLASS_E_CLASSNOTAVAILABLE,
                 "an unknown class is not available");
     IClassFactory* factory = nullptr;
-    get_class_object(CLSID_Tarvane, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    get_class_object(CLSID_Tarvane, IID_IClassFactory, Out(&factory));
     if (checks.That(factory != nullptr, "DllGetClassObject gives the factory")) {
       IUnknown* object = nullptr;
-      IUnknown* outer = factory;
-      checks.That(factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&object)) ==
+      checks.That(factory->CreateInstance(factory, IID_IUnknown, Out(&object)) ==
                       CLASS_E_NOAGGREGATION,
                   "aggregation is refused");
       CheckConnectionReferences(factory, can_unload);
@@ -549,10 +508,6 @@ int wmain(int argc, wchar_t** argv) {
     status = CheckUnloading(argv[2]);
   } else if ((mode == L"registered" || mode == L"unregistered") && argc > 2) {
     status = CheckRegistration(mode == L"registered", Narrow(argv[2]));
-  } else {
-    std::printf(
-        "usage: com_client typelib | control PORT TIMEOUTPORT | unload OCX | registered SCOPE | "
-        "unregistered SCOPE\n");
   }
   OleUninitialize();
   return status;

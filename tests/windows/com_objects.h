@@ -1,24 +1,167 @@
 #pragma once
-// Small COM objects the Windows tests hand to the control: an event sink, a property
-// change sink, a property bag and a stream that fills up. Each counts its own references
-// and answers only the interfaces it implements.
+// What the programs run under Wine share (GoogleTest is not built for mingw here): a check
+// recorder that ends with "N passed, N failed" and the program's success line, and the
+// small COM objects handed to the control, each counting its own references.
 
 #include <windows.h>
+#include <objbase.h>
 #include <ocidl.h>
+#include <olectl.h>
 #include <oleauto.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace kestova::wintest {
 
+class Checks {
+ public:
+  bool That(bool ok, const std::string& what) {
+    ++(ok ? passed_ : failed_);
+    if (!ok) std::printf("FAILED: %s\n", what.c_str());
+    std::fflush(stdout);
+    return ok;
+  }
+  int Finish(const char* success_line) const {  // the process exit code
+    std::printf("%d passed, %d failed\n%s\n", passed_, failed_, failed_ ? "" : success_line);
+    std::fflush(stdout);
+    return failed_ == 0 ? 0 : 1;
+  }
+
+ private:
+  int passed_ = 0;
+  int failed_ = 0;
+};
+
+// Wide text as ASCII for the check messages (anything else shows as '?').
+inline std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+inline std::string Hex(long value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+template <class T>
+void** Out(T** pointer) {
+  return reinterpret_cast<void**>(pointer);
+}
+
+// An export of module, through void*: GetProcAddress's own type says nothing of the real one.
+template <class Function>
+Function Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+
+// The object's Interface for iid, null when it has none; the caller releases it.
+template <class Interface>
+Interface* Query(IUnknown* object, REFIID iid) {
+  Interface* out = nullptr;
+  if (object) object->QueryInterface(iid, Out(&out));
+  return out;
+}
+
+// Owners of VARIANTs and interface pointers are never copied.
+struct NoCopy {
+  NoCopy() = default;
+  NoCopy(const NoCopy&) = delete;
+  NoCopy& operator=(const NoCopy&) = delete;
+};
+
+// An argument list in the order a caller writes it, positional ones first, then any
+// named ones (Named gives the name of the value added next); owns its values.
+class Args : NoCopy {
+ public:
+  ~Args() {
+    for (VARIANT& value : values_) VariantClear(&value);
+  }
+  Args& I2(short x) { Add(VT_I2).iVal = x; return *this; }
+  Args& I4(long x) { Add(VT_I4).lVal = x; return *this; }
+  Args& Text(const wchar_t* x) { Add(VT_BSTR).bstrVal = SysAllocString(x); return *this; }
+  Args& Bool(bool x) { Add(VT_BOOL).boolVal = x ? VARIANT_TRUE : VARIANT_FALSE; return *this; }
+  // What a script passes for a variable: a reference to its VARIANT.
+  Args& Ref(VARIANT* x) { Add(VT_VARIANT | VT_BYREF).pvarVal = x; return *this; }
+  Args& RefI2(short* x) { Add(VT_I2 | VT_BYREF).piVal = x; return *this; }
+  Args& RefI4(long* x) { Add(VT_I4 | VT_BYREF).plVal = x; return *this; }
+  Args& Missing() { Add(VT_ERROR).scode = DISP_E_PARAMNOTFOUND; return *this; }
+  Args& RefError(SCODE* x) { Add(VT_ERROR | VT_BYREF).pscode = x; return *this; }
+  Args& Array(SAFEARRAY* x, VARTYPE element) { Add(VT_ARRAY | element).parray = x; return *this; }
+  Args& Named(const wchar_t* name) { names_.push_back(name); return *this; }
+  const std::vector<const wchar_t*>& names() const { return names_; }
+  // rgvarg order: the named values as named, then the positional ones last first.
+  std::vector<VARIANT> InDispatchOrder() const {
+    const auto positional = static_cast<std::ptrdiff_t>(values_.size() - names_.size());
+    std::vector<VARIANT> order(values_.begin() + positional, values_.end());
+    order.insert(order.end(), values_.rend() - positional, values_.rend());
+    return order;
+  }
+
+ private:
+  VARIANT& Add(int type) {
+    VARIANT& value = values_.emplace_back();
+    VariantInit(&value);
+    value.vt = static_cast<VARTYPE>(type);
+    return value;
+  }
+  std::vector<VARIANT> values_;
+  std::vector<const wchar_t*> names_;
+};
+
+struct Outcome : NoCopy {
+  HRESULT hr = E_FAIL;
+  HRESULT names_hr = E_FAIL;  // GetIDsOfNames for the member and the argument names
+  std::vector<DISPID> ids;    // what it answered
+  UINT argument_error = ~0u;
+  VARIANT result{};
+  EXCEPINFO error{};
+  ~Outcome() {
+    VariantClear(&result);
+    SysFreeString(error.bstrSource);
+    SysFreeString(error.bstrDescription);
+    SysFreeString(error.bstrHelpFile);
+  }
+  long Long() const {
+    VARIANT converted;
+    VariantInit(&converted);
+    return SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&result), 0, VT_I4))
+               ? converted.lVal
+               : -99999;
+  }
+  std::wstring Description() const { return error.bstrDescription ? error.bstrDescription : L""; }
+};
+
+// The way Basic clients call: the names through GetIDsOfNames, then Invoke; a put's value
+// is the one named DISPID_PROPERTYPUT, after any other named ones.
+inline void Call(IDispatch* dispatch, Outcome& out, const wchar_t* name, const Args& args,
+          WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET) {
+  std::vector<LPOLESTR> names = {const_cast<LPOLESTR>(name)};
+  for (const wchar_t* named : args.names()) names.push_back(const_cast<LPOLESTR>(named));
+  out.ids.assign(names.size(), 0);
+  out.names_hr = dispatch->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()),
+                                         LOCALE_USER_DEFAULT, out.ids.data());
+  std::vector<DISPID> named(out.ids.begin() + 1, out.ids.end());
+  if (flags == DISPATCH_PROPERTYPUT) named.push_back(DISPID_PROPERTYPUT);
+  std::vector<VARIANT> arguments = args.InDispatchOrder();
+  DISPPARAMS parameters{arguments.data(), named.data(), static_cast<UINT>(arguments.size()),
+                        static_cast<UINT>(named.size())};
+  out.hr = dispatch->Invoke(out.ids[0], IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
+                            flags == DISPATCH_PROPERTYPUT ? nullptr : &out.result, &out.error,
+                            &out.argument_error);
+}
+
 // IUnknown for an object of one or more interfaces: IUnknown is the first interface, any
 // other IID is what Find gives. With one interface, Answers names the IIDs it stands for.
 template <class Interface, class... More>
 class SimpleObject : public Interface, public More... {
  public:
-  SimpleObject() = default;
   virtual ~SimpleObject() = default;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -46,17 +189,14 @@ class SimpleObject : public Interface, public More... {
 
 // The object's connection point for iid, null when it has none; the caller releases it.
 inline IConnectionPoint* FindPoint(IUnknown* object, REFIID iid) {
-  IConnectionPointContainer* container = nullptr;
   IConnectionPoint* point = nullptr;
-  if (object && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer,
-                                                 reinterpret_cast<void**>(&container)))) {
+  if (auto* container = Query<IConnectionPointContainer>(object, IID_IConnectionPointContainer)) {
     container->FindConnectionPoint(iid, &point);
     container->Release();
   }
   return point;
 }
 
-// Advises sink on that point: the cookie, 0 when refused.
 inline DWORD Connect(IUnknown* object, REFIID iid, IUnknown* sink) {
   DWORD cookie = 0;
   if (IConnectionPoint* point = FindPoint(object, iid)) {
@@ -76,7 +216,8 @@ class EventSink : public SimpleObject<IDispatch> {
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
     return E_NOTIMPL;
-  }  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*,
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*,
                                    EXCEPINFO*, UINT*) override {
     if (id != 1 || !parameters || parameters->cArgs != 1) return DISP_E_MEMBERNOTFOUND;
     VARIANT& argument = parameters->rgvarg[0];
@@ -128,14 +269,7 @@ class MemoryBag : public SimpleObject<IPropertyBag> {
   }
   HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override {
     written.emplace_back(name);
-    VARIANT copy;
-    VariantInit(&copy);
-    const HRESULT hr = VariantCopy(&copy, value);
-    if (FAILED(hr)) return hr;
-    auto found = values.find(name);
-    if (found != values.end()) VariantClear(&found->second);
-    values[name] = copy;
-    return S_OK;
+    return VariantCopy(&values[name], value);  // a new entry starts as VT_EMPTY
   }
 
  protected:

@@ -1,21 +1,8 @@
-// A minimal OLE container for Kestova.ocx, run under Wine with Xvfb: it embeds the control
-// in a window the way a form does and checks what a container relies on: in-place
-// activation, the fixed extent, drawing, change notification, frozen events, and the
-// About box owned by the container (closed by a timer of the container's own thread,
-// twice, to show it is built afresh each time; refused when its owner window is gone).
-// Saving, loading and change notification are com_client's.
+// A minimal OLE container, run under Wine with Xvfb: it embeds Kestova.ocx the way a form
+// does and checks in-place activation, the fixed extent, drawing, frozen events, and the About
+// box owned by the container (built afresh each time; refused when its owner window is gone).
 
-#include <windows.h>
-#include <objbase.h>
-#include <ocidl.h>
-#include <olectl.h>
-#include <oleauto.h>
 
-#include <cstdio>
-#include <string>
-#include <vector>
-
-#include "check.h"
 #include "com_objects.h"
 #include "server/kestova_h.h"
 
@@ -28,9 +15,7 @@ constexpr RECT kControlPosition = {20, 20, 200, 200};
 constexpr UINT_PTR kAboutTimer = 7;
 constexpr int kAboutVersionId = 101;
 
-// The site the container gives the control: client site, in-place site, control site.
-class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite,
-                                                   IOleControlSite> {
+class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite, IOleControlSite> {
  public:
   explicit Site(HWND window) : window_(window) {}
   void SetWindow(HWND window) { window_ = window; }
@@ -42,7 +27,6 @@ class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite,
     return E_NOTIMPL;
   }
 
-  // IOleClientSite
   HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** out) override { return Null(out); }
   HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** out) override {
@@ -52,7 +36,6 @@ class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite,
   HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
-  // IOleInPlaceSite
   HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override { *window = window_; return S_OK; }
   HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
@@ -74,7 +57,6 @@ class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite,
   HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
-  // IOleControlSite
   HRESULT STDMETHODCALLTYPE OnControlInfoChanged() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE LockInPlaceActive(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetExtendedControl(IDispatch** out) override { return Null(out); }
@@ -97,7 +79,6 @@ class Site : public SimpleObject<IOleClientSite, IOleInPlaceSite,
   HWND window_;
 };
 
-// What the About-box timer saw.
 struct AboutBoxSeen {
   HWND dialog = nullptr;
   HWND owner = nullptr;
@@ -130,24 +111,6 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
-}
-
-HRESULT Invoke(IDispatch* control, DISPID id, std::vector<VARIANT> arguments, VARIANT* result) {
-  DISPPARAMS parameters{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
-  EXCEPINFO error{};
-  const HRESULT hr = control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                     &parameters, result, &error, nullptr);
-  SysFreeString(error.bstrSource);
-  SysFreeString(error.bstrDescription);
-  SysFreeString(error.bstrHelpFile);
-  return hr;
-}
-
-template <class Interface>
-Interface* Query(IUnknown* object, REFIID iid) {
-  Interface* out = nullptr;
-  object->QueryInterface(iid, reinterpret_cast<void**>(&out));
-  return out;
 }
 
 // How many pixels of a device context differ from the white background.
@@ -208,17 +171,15 @@ void CheckFrozenEvents(IDispatch* control) {
   EventSink* events = new EventSink(DIID___Tarvane, false);
   Connect(control, DIID___Tarvane, events);
   IOleControl* ole_control = Query<IOleControl>(control, IID_IOleControl);
-  std::vector<VARIANT> read_arguments(2);  // ReadD(0, 1), last first
-  for (VARIANT& argument : read_arguments) argument.vt = VT_I2;
-  read_arguments[0].iVal = 1;
-  VARIANT result;
-  VariantInit(&result);
   ole_control->FreezeEvents(TRUE);
-  Invoke(control, 0x60030023, read_arguments, &result);
-  checks.That(result.vt == VT_I2 && result.iVal == 1, "ReadD on a closed port is 1 while frozen");
+  Outcome frozen;
+  Call(control, frozen, L"ReadD", Args().I2(0).I2(1), DISPATCH_METHOD);
+  checks.That(frozen.result.vt == VT_I2 && frozen.result.iVal == 1,
+              "ReadD on a closed port is 1 while frozen");
   checks.That(events->received.empty(), "no MelsecOut while the container froze events");
   ole_control->FreezeEvents(FALSE);
-  Invoke(control, 0x60030023, read_arguments, &result);
+  Outcome thawed;
+  Call(control, thawed, L"ReadD", Args().I2(0).I2(1), DISPATCH_METHOD);
   checks.That(events->received.size() == 1 && events->received[0] == L"Port not Open",
               "MelsecOut arrives again after thawing");
   ole_control->Release();
@@ -229,9 +190,10 @@ void CheckAboutBox(IDispatch* control, HWND container, Site* site) {
   for (int round = 1; round <= 2; ++round) {
     about_seen = {};
     SetTimer(container, kAboutTimer, 50, nullptr);
-    const HRESULT hr = Invoke(control, DISPID_ABOUTBOX, {}, nullptr);
+    Outcome out;
+    Call(control, out, L"ShowAboutBox", Args(), DISPATCH_METHOD);
     const std::string what = "About box, round " + std::to_string(round);
-    checks.That(hr == S_OK, what + ": ShowAboutBox returns");
+    checks.That(out.hr == S_OK, what + ": ShowAboutBox returns");
     checks.That(about_seen.version == L"Version " KESTOVA_VERSION_TEXT_W,
                 what + ": shows \"" + Narrow(about_seen.version) + "\"");
     checks.That(about_seen.owner == container, what + ": owned by the container's window");
@@ -245,10 +207,11 @@ void CheckAboutBox(IDispatch* control, HWND container, Site* site) {
   DestroyWindow(gone);
   site->SetWindow(gone);
   SetTimer(container, kAboutTimer, 50, nullptr);
-  const HRESULT hr = Invoke(control, DISPID_ABOUTBOX, {}, nullptr);
+  Outcome out;
+  Call(control, out, L"ShowAboutBox", Args(), DISPATCH_METHOD);
   KillTimer(container, kAboutTimer);
   site->SetWindow(container);
-  checks.That(FAILED(hr), "About box without its owner window fails: " + Hex(hr));
+  checks.That(FAILED(out.hr), "About box without its owner window fails: " + Hex(out.hr));
 }
 
 }  // namespace
@@ -266,13 +229,10 @@ int wmain() {
                                    WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 320, 240, nullptr,
                                    nullptr, window_class.hInstance, nullptr);
 
-  CLSID clsid{};
   IOleObject* object = nullptr;
-  if (!checks.That(
-          SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &clsid)) &&
-              SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                         reinterpret_cast<void**>(&object))),
-          "the control is created as an OLE object")) {
+  if (!checks.That(SUCCEEDED(CoCreateInstance(CLSID_Tarvane, nullptr, CLSCTX_INPROC_SERVER,
+                                              IID_IOleObject, Out(&object))),
+                   "the control is created as an OLE object")) {
     return checks.Finish("");
   }
   DWORD status = 0;
@@ -288,10 +248,9 @@ int wmain() {
   if (init) init->Release();
 
   RECT position = kControlPosition;
-  checks.That(
-      object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &position) == S_OK,
-      "in-place activation");
-  checks.That(site->activations == 1, "the site heard OnInPlaceActivate");
+  checks.That(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &position) ==
+                      S_OK && site->activations == 1,
+              "in-place activation, and the site heard OnInPlaceActivate");
   IOleInPlaceObject* in_place = Query<IOleInPlaceObject>(object, IID_IOleInPlaceObject);
   HWND control_window = nullptr;
   checks.That(in_place && in_place->GetWindow(&control_window) == S_OK && control_window &&
@@ -318,8 +277,8 @@ int wmain() {
   CheckFrozenEvents(control);
   CheckAboutBox(control, container, site);
 
-  checks.That(object->Close(OLECLOSE_NOSAVE) == S_OK, "Close");
-  checks.That(site->deactivations == 1, "the site heard OnInPlaceDeactivate");
+  checks.That(object->Close(OLECLOSE_NOSAVE) == S_OK && site->deactivations == 1,
+              "Close, and the site heard OnInPlaceDeactivate");
   object->SetClientSite(nullptr);
   control->Release();
   view->Release();

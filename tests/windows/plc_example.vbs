@@ -1,17 +1,13 @@
-' Kestova Tarvane from VBScript: configure the control, read and write PLC devices.
-' Run it with cscript:   cscript plc_example.vbs 5 6
-' where COM5 reaches the PLC and COM6 is a line where nothing answers (to show a time-out).
-' To hear the control's messages, add  WScript.ConnectObject Plc, "Plc_"  after creating
-' it and a  Sub Plc_MelsecOut(Text)  (Windows' cscript; Wine's cannot connect events).
+' Kestova Tarvane from VBScript:  cscript plc_example.vbs 5 6  where COM5 reaches the PLC
+' and nothing answers on COM6. (WScript.ConnectObject Plc, "Plc_" with a Sub Plc_MelsecOut(Text)
+' hears the control's messages in Windows' cscript; Wine's cannot connect events.)
 Option Explicit
 
 Dim Plc, Failures, Data
 Failures = 0
 
 Sub Expect(Description, Actual, Wanted)
-  If Actual = Wanted Then
-    WScript.Echo "ok   " & Description
-  Else
+  If Actual <> Wanted Then
     WScript.Echo "FAIL " & Description & ": got " & Actual & ", expected " & Wanted
     Failures = Failures + 1
   End If

@@ -90,12 +90,17 @@ class ExchangeTest : public ::testing::Test {
   std::vector<std::uint8_t> data_;
 };
 
-TEST_F(ExchangeTest, ClosedPortSendsNothing) {
+TEST_F(ExchangeTest, AClosedPortSendsNothingAndAVanishedDeviceRaisesInsteadOfHanging) {
   port_.SetPortOpen(false);
   EXPECT_EQ(Run(WritePlan()), 1);
   EXPECT_EQ(host_.events, std::vector<std::string>{"Port not Open"});
   EXPECT_TRUE(port_.outputs().empty());
   EXPECT_TRUE(host_.LogFiles().empty());
+  EXPECT_FALSE(line_.unsettled());
+  port_.SetPortOpen(true);
+  port_.HangUp();
+  EXPECT_EQ(testing::Raised([&] { Run(WritePlan()); }), ErrorNumber::DeviceIo);
+  EXPECT_TRUE(line_.unsettled());
 }
 
 TEST_F(ExchangeTest, WriteTimeOutLogsTheRequest) {
@@ -119,27 +124,22 @@ TEST_F(ExchangeTest, TheStartFractionShapesTheWait) {
   // Plus the request's 26 characters of wire time, except with a negative Timeout.
   const nanoseconds wire = 26 * kCharacter;
   settings_.sum_check = true;
-  struct Case {
-    std::int16_t timeout;
-    std::int64_t fraction_ns;
-    std::chrono::nanoseconds waited;
-    const char* event;
-  } cases[] = {
+  const std::tuple<std::int16_t, std::int64_t, nanoseconds, const char*> cases[] = {  // Timeout, start fraction
       {3, 0, 4s + wire, "TimeOut 4 Second"},
       {3, 750'000'000, 3250ms + wire, "TimeOut 4 Second"},
       {0, 750'000'000, 250ms + wire, "TimeOut 1 Second"},
       {0, 0, 1s + wire, "TimeOut 1 Second"},
       {-1, 400'000'000, 0s, "TimeOut 0 Second"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "Timeout " << c.timeout << " f " << c.fraction_ns);
+  for (const auto& [timeout, fraction_ns, waited, event] : cases) {
+    SCOPED_TRACE(::testing::Message() << "Timeout " << timeout << " f " << fraction_ns);
     Forget();
-    host_.SetLocalTime(2010, 6, 1, 10, 20, 30, c.fraction_ns);
-    settings_.timeout_seconds = c.timeout;
+    host_.SetLocalTime(2010, 6, 1, 10, 20, 30, fraction_ns);
+    settings_.timeout_seconds = timeout;
     const auto start = host_.MonotonicNow();
     EXPECT_EQ(Run(ReadPlan()), 1);
-    EXPECT_EQ(host_.MonotonicNow() - start, c.waited);
-    EXPECT_EQ(host_.events, std::vector<std::string>{c.event});
+    EXPECT_EQ(host_.MonotonicNow() - start, waited);
+    EXPECT_EQ(host_.events, std::vector<std::string>{event});
     EXPECT_EQ(host_.LogLines("20100601.CEL"),
               std::vector<std::string>{"2010-06-01 10:20:30ReadWord Time Out A8"
                                        "10020000F80000FFFF03000001040000640000A8020010033043"});
@@ -188,21 +188,21 @@ TEST_F(ExchangeTest, RefusesAnswersItCannotTrust) {
       {"XON/XOFF ate a header byte, sum check off", station_xon, "Answer Length Error", false, 3},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     Forget();
     settings_.sum_check = c.sum_check;
     port_.SetHandshaking(c.handshaking);
     AnswerWith(c.wire);
-    EXPECT_EQ(Run(ReadPlan()), 1) << c.name;
-    EXPECT_EQ(host_.events, std::vector<std::string>{c.event}) << c.name;
-    EXPECT_TRUE(data_.empty()) << c.name;
+    EXPECT_EQ(Run(ReadPlan()), 1);
+    EXPECT_EQ(host_.events, std::vector<std::string>{c.event});
+    EXPECT_TRUE(data_.empty());
     const auto lines = host_.LogLines("20100601.CEL");
-    ASSERT_EQ(lines.size(), 2u) << c.name;
-    EXPECT_EQ(lines[0].rfind("2010-06-01 10:20:30ReadWord " + std::string(c.event) + "DeviceCode = A8", 0), 0u)
-        << c.name;
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("2010-06-01 10:20:30ReadWord " + std::string(c.event) + "DeviceCode = A8", 0), 0u);
     auto arrived = c.wire;
     if (c.handshaking != 0) std::erase_if(arrived, [](std::uint8_t b) { return b == 0x11 || b == 0x13; });
-    EXPECT_EQ(lines[1], "InBuffer = " + HexText(arrived)) << c.name;
-    EXPECT_TRUE(line_.unsettled()) << c.name;
+    EXPECT_EQ(lines[1], "InBuffer = " + HexText(arrived));
+    EXPECT_TRUE(line_.unsettled());
   }
 }
 
@@ -216,16 +216,6 @@ TEST_F(ExchangeTest, NoiseAroundTheAnswerIsHarmlessAndTheNextRequestGoesOutAtOnc
   const auto start = host_.MonotonicNow();
   EXPECT_EQ(Run(ReadPlan()), 0);
   EXPECT_EQ(host_.MonotonicNow() - start, 10ms);
-}
-
-TEST_F(ExchangeTest, TheLargestAnswerFits) {
-  settings_.sum_check = true;
-  const std::vector<std::uint8_t> all_dle(960, 0x10);
-  const auto wire = Answer(0x0000, all_dle, true);
-  ASSERT_GE(wire.size(), 1940u);
-  AnswerWith(wire);
-  EXPECT_EQ(Run(ReadPlan(480)), 0);
-  EXPECT_EQ(data_, all_dle);
 }
 
 TEST_F(ExchangeTest, AStationWithoutSumCheckGetsTheHint) {
@@ -296,31 +286,28 @@ TEST_F(ExchangeTest, ALateAnswerIsNeverTakenByTheNextCall) {
   }
 }
 
-TEST_F(ExchangeTest, TheLinesEchoOfTheRequestIsSkipped) {
+TEST_F(ExchangeTest, TheLinesEchoOfTheRequestIsSkippedAndTheLargestAnswerFits) {
   // Two-wire RS-485 and some converters hear the request go out: that is no answer.
-  struct Case {
-    const char* name;
-    ExchangePlan plan;
-    std::vector<std::uint8_t> answer_data;
-    bool sum_check;
-  } cases[] = {
+  const std::tuple<const char*, ExchangePlan, std::vector<std::uint8_t>, bool> cases[] = {  // data, sum check
       {"ReadD(100, 3), no sum check", ReadPlan(3), Bytes("01 00 02 00 03 00"), false},
       {"ReadD(100, 3), sum check", ReadPlan(3), Bytes("01 00 02 00 03 00"), true},
       {"a 480-word block write", BlockWritePlan(), {}, true},
+      {"ReadD(100, 480), every byte DLE", ReadPlan(480), std::vector<std::uint8_t>(960, 0x10), true},
   };
-  for (const Case& c : cases) {
+  for (const auto& [name, plan, answer_data, sum_check] : cases) {
+    SCOPED_TRACE(name);
     Forget();
-    settings_.sum_check = c.sum_check;
-    const auto answer = Answer(0, c.answer_data, c.sum_check);
+    settings_.sum_check = sum_check;
+    const auto answer = Answer(0, answer_data, sum_check);
     port_.SetResponder([&](testing::MemoryPort& port, const std::vector<std::uint8_t>& request) {
       port.Deliver(request, 1ms);
       port.Deliver(answer, 20ms);
     });
-    EXPECT_EQ(Run(c.plan), 0) << c.name;
-    EXPECT_EQ(data_, c.answer_data) << c.name;
-    EXPECT_TRUE(host_.events.empty()) << c.name;
-    EXPECT_TRUE(host_.LogFiles().empty()) << c.name;
-    EXPECT_FALSE(line_.unsettled()) << c.name;
+    EXPECT_EQ(Run(plan), 0);
+    EXPECT_EQ(data_, answer_data);
+    EXPECT_TRUE(host_.events.empty());
+    EXPECT_TRUE(host_.LogFiles().empty());
+    EXPECT_FALSE(line_.unsettled());
   }
 }
 
@@ -389,10 +376,8 @@ TEST_F(ExchangeTest, EveryFailureKeepsItsRecordWhateverTheHandlerDoes) {
       const auto lines = host_.LogLines("20100601.CEL");
       const std::size_t own_lines = wire.empty() ? 1 : 2;
       ASSERT_EQ(lines.size(), own_lines + (requests == 2 ? 1 : 0));
-      EXPECT_EQ(lines[0].rfind(wire.empty() ? "2010-06-01 10:20:30ReadWord Time Out A8"
-                                            : "2010-06-01 10:20:30ReadWord SumCheck ErrorDeviceCode = A8",
-                               0),
-                0u);
+      const std::string head = wire.empty() ? "Time Out A8" : "SumCheck ErrorDeviceCode = A8";
+      EXPECT_EQ(lines[0].rfind("2010-06-01 10:20:30ReadWord " + head, 0), 0u);
       if (!wire.empty()) {
         EXPECT_EQ(lines[1], "InBuffer = " + HexText(wire));
       }
@@ -402,35 +387,25 @@ TEST_F(ExchangeTest, EveryFailureKeepsItsRecordWhateverTheHandlerDoes) {
 
 TEST_F(ExchangeTest, APortErrorAfterTheOutcomeWasDecidedSurfacesOnTheNextCall) {
   // The port fails on its first use after the one that brought the answer.
-  struct Case {
-    const char* name;
-    std::vector<std::uint8_t> wire;
-    std::int16_t result;
-    std::size_t log_lines;
-  } cases[] = {
+  const std::tuple<const char*, std::vector<std::uint8_t>, std::int16_t, std::size_t> cases[] = {  // result, log lines
       {"accepted read", Answer(0, Bytes("34 12 CD AB"), false), 0, 0},
       {"error answer", Answer(0x4031, {}, false), 0x4031, 2},
       {"refused answer", Answer(0, Bytes("34 12"), false), 1, 2},
   };
-  for (const Case& c : cases) {
+  for (const auto& [name, wire, result, log_lines] : cases) {
+    SCOPED_TRACE(name);
     Forget();
     port_.SetResponder([&](testing::MemoryPort& port, const std::vector<std::uint8_t>&) {
-      port.Deliver(c.wire, 10ms);
+      port.Deliver(wire, 10ms);
       port.FailInput(57, 1);
     });
-    EXPECT_EQ(Run(ReadPlan()), c.result) << c.name;
-    EXPECT_EQ(data_, c.result == 0 ? Bytes("34 12 CD AB") : Bytes("")) << c.name;
-    EXPECT_EQ(host_.LogFiles().empty() ? 0u : host_.LogLines("20100601.CEL").size(), c.log_lines) << c.name;
+    EXPECT_EQ(Run(ReadPlan()), result);
+    EXPECT_EQ(data_, result == 0 ? Bytes("34 12 CD AB") : Bytes(""));
+    EXPECT_EQ(host_.LogFiles().empty() ? 0u : host_.LogLines("20100601.CEL").size(), log_lines);
     AnswerWith(Answer(0, Bytes("56 78 9A BC"), false));
-    EXPECT_EQ(testing::RaisedNumber([&] { Run(ReadPlan()); }), 57) << c.name;
-    EXPECT_EQ(Run(ReadPlan()), 0) << c.name;
+    EXPECT_EQ(testing::RaisedNumber([&] { Run(ReadPlan()); }), 57);
+    EXPECT_EQ(Run(ReadPlan()), 0);
   }
-}
-
-TEST_F(ExchangeTest, AVanishedDeviceRaisesInsteadOfHanging) {
-  port_.HangUp();
-  EXPECT_EQ(testing::Raised([&] { Run(WritePlan()); }), ErrorNumber::DeviceIo);
-  EXPECT_TRUE(line_.unsettled());
 }
 
 }  // namespace

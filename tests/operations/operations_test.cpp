@@ -1,8 +1,6 @@
-// Every operation on the in-memory port, answered by a virtual PLC station in memory: what
-// it refuses before it sends, the name it gives itself in the log, and what an accepted
-// call leaves in the PLC or in the control's image. Calls are driven through the named
-// methods, so each method is proven to reach its own family. A second passes before each
-// call, so the line left by a time-out is quiet.
+// Every operation through its named method against a station in memory: what it refuses
+// before it sends, its name in the log, what it leaves in the PLC or the image. A second
+// passes before each call, so the line left by a time-out is quiet.
 
 #include <gtest/gtest.h>
 
@@ -148,13 +146,10 @@ TEST_F(Operations, EveryReadChecksAddressThenPointsAndFillsItsImage) {
   }
 }
 
-TEST_F(Operations, AReadFillsTheImageWordByWord) {
+TEST_F(Operations, AReadFillsTheImageWordByWordAndOverflowsWhereItsArithmeticDoes) {
   for (int i = 0; i < 10; ++i) plc().SetWord(sim::Family::ZR, 40000 + i, static_cast<std::uint16_t>(0x1010 + i));
   EXPECT_EQ(control_->ReadZR(40000, 10), 0);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(control_->PLCZR(40000 + i), 0x1010 + i);
-}
-
-TEST_F(Operations, ReadsOverflowWhereTheirArithmeticDoesAndEntryPointsKeepToTheirFamilies) {
   EXPECT_EQ(RaisedBy([&] { control_->ReadX(0, 2048); }), ErrorNumber::Overflow);
   EXPECT_EQ(RaisedBy([&] { control_->ReadM(0, -2049); }), ErrorNumber::Overflow);
   EXPECT_EQ(RaisedBy([&] { control_->ReadD(INT32_MAX, 1); }), ErrorNumber::Overflow);
@@ -224,13 +219,8 @@ TEST_F(Operations, EveryWordWriteSetAndResetChecksItsLimitAndReachesThePlc) {
 // counts the seconds (the batch read's does), and that a line gone away raises through it.
 TEST_F(Operations, EveryOperationNamesItselfInTheLog) {
   const std::vector<std::int16_t> one = {1};
-  struct Row {
-    const char* name;
-    std::function<int()> call;
-    const char* timeout_event;
-    const char* timeout_record;
-    const char* error_record;
-  } rows[] = {
+  // Name, call, time-out event, time-out record, error-answer record.
+  const std::tuple<const char*, std::function<int()>, const char*, const char*, const char*> rows[] = {
       {"ReadD", [&] { return int(control_->ReadD(0, 1)); }, "TimeOut 0 Second", "ReadWord Time Out A8",
        "ReadWord ErroCode=4031DeviceCode = A8"},
       {"ReadX", [&] { return int(control_->ReadX(0, 1)); }, "TimeOut 0 Second", "ReadWord Time Out 9C",
@@ -249,23 +239,24 @@ TEST_F(Operations, EveryOperationNamesItselfInTheLog) {
   const auto starts_with = [](const std::string& line, const char* text) {
     return line.size() >= 19 && line.compare(19, std::strlen(text), text) == 0;
   };
-  for (const Row& row : rows) {
+  for (const auto& [name, call, timeout_event, timeout_record, error_record] : rows) {
+    SCOPED_TRACE(name);
     std::filesystem::remove(host_.log_folder / "20100601.CEL");
     port_->SetResponder(nullptr);
     control_->SetTimeout(-1);
-    EXPECT_EQ(Call(row.call), 1) << row.name;
-    EXPECT_EQ(host_.events, std::vector<std::string>{row.timeout_event}) << row.name;
+    EXPECT_EQ(Call(call), 1);
+    EXPECT_EQ(host_.events, std::vector<std::string>{timeout_event});
     port_->SetResponder([](testing::MemoryPort& port, const std::vector<std::uint8_t>&) {
       port.Deliver(Answer(0x4031, {}, false));
     });
     control_->SetTimeout(1);
-    EXPECT_EQ(Call(row.call), 0x4031) << row.name;
+    EXPECT_EQ(Call(call), 0x4031);
     const auto lines = host_.LogLines("20100601.CEL");
-    ASSERT_GE(lines.size(), 2u) << row.name;
-    EXPECT_TRUE(starts_with(lines[0], row.timeout_record)) << row.name << ": " << lines[0];
-    EXPECT_TRUE(starts_with(lines[1], row.error_record)) << row.name << ": " << lines[1];
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(starts_with(lines[0], timeout_record)) << lines[0];
+    EXPECT_TRUE(starts_with(lines[1], error_record)) << lines[1];
     port_->HangUp();
-    EXPECT_EQ(RaisedBy([&] { row.call(); }), ErrorNumber::DeviceIo) << row.name;
+    EXPECT_EQ(RaisedBy([&] { call(); }), ErrorNumber::DeviceIo);
     control_->SetPortOpen(false);
     control_->SetPortOpen(true);
   }
@@ -370,10 +361,6 @@ TEST_F(Operations, RemoteArgumentsGoOutUncheckedButInRange) {
 
 TEST_F(Operations, AHandlerMayOpenThePortAndRetryFromInsideTheEvent) {
   control_->SetPortOpen(false);
-  control_->SetTimeout(1);
-  port_->SetResponder([](testing::MemoryPort& port, const std::vector<std::uint8_t>&) {
-    port.Deliver(Answer(0, {}, false));
-  });
   int inner_result = -99;
   host_.on_melsec_out = [&](const std::string& text) {
     if (text != "Port not Open") return;

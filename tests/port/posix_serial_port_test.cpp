@@ -53,6 +53,12 @@ class PosixSerialPortTest : public ::testing::Test {
     });
   }
 
+  // "open port handshaking settings", e.g. "1 1 0 9600,n,8,1".
+  std::string State() const {
+    return std::to_string(port_->PortOpen()) + " " + std::to_string(port_->CommPort()) + " " +
+           std::to_string(port_->Handshaking()) + " " + port_->Settings();
+  }
+
   testing::PtyPair pty_;
   std::unique_ptr<SerialPort> port_ = MakePlatformSerialPort(pty_.slave_path());
 };
@@ -153,20 +159,13 @@ TEST_F(PosixSerialPortTest, RefusedLetsChangeNothing) {
   for (const auto& [name, error, let] : lets) {
     SCOPED_TRACE(name);
     EXPECT_EQ(RaisedNumber([&] { let(*port_); }), error);
-    EXPECT_TRUE(port_->PortOpen());
-    EXPECT_EQ(port_->Settings(), "19200,e,8,2");
-    EXPECT_EQ(port_->Handshaking(), 1);
-    EXPECT_EQ(port_->CommPort(), 1);
+    EXPECT_EQ(State(), "1 1 1 19200,e,8,2");
     EXPECT_TRUE(SameLine(pty_.SlaveTermios(), before));
   }
 }
 
-// It starts closed on port 1 at 9600,n,8,1 without handshaking.
 TEST_F(PosixSerialPortTest, ClosedPort) {
-  EXPECT_FALSE(port_->PortOpen());
-  EXPECT_EQ(port_->CommPort(), 1);
-  EXPECT_EQ(port_->Handshaking(), 0);
-  EXPECT_EQ(port_->Settings(), "9600,n,8,1");
+  EXPECT_EQ(State(), "0 1 0 9600,n,8,1");
   const std::pair<const char*, std::function<void()>> traffic[] = {
       {"Output", [&] { port_->Output(Counting(1)); }},
       {"InBufferCount", [&] { port_->InBufferCount(); }},
@@ -181,17 +180,15 @@ TEST_F(PosixSerialPortTest, ClosedPort) {
   EXPECT_EQ(RaisedNumber([&] { port_->SetCommPort(0); }), 8002);
   // With a device path the number is only stored: 32000 still opens the pty.
   port_->SetCommPort(32000);
-  EXPECT_EQ(port_->CommPort(), 32000);
-
   // Kept while closed, refused at open, which leaves the port closed and the device free.
   const termios before = pty_.SlaveTermios();
   port_->SetSettings("9600,n,8,1.5");
-  EXPECT_EQ(port_->Settings(), "9600,n,8,1.5");
+  EXPECT_EQ(State(), "0 32000 0 9600,n,8,1.5");
   EXPECT_EQ(RaisedNumber([&] { port_->SetPortOpen(true); }), 8015);
-  EXPECT_FALSE(port_->PortOpen());
+  EXPECT_EQ(State(), "0 32000 0 9600,n,8,1.5");
   EXPECT_TRUE(SameLine(pty_.SlaveTermios(), before));
   Open();
-  EXPECT_TRUE(port_->PortOpen());
+  EXPECT_EQ(State(), "1 32000 0 9600,n,8,1");
 
   for (const char* path : {"/dev/kestova-no-such-device", "/dev/null"}) {
     PosixSerialPort elsewhere(path);
@@ -221,19 +218,6 @@ TEST_F(PosixSerialPortTest, OpenIsExclusiveAndRestoresTheLineOnClose) {
   EXPECT_TRUE(SameLine(pty_.SlaveTermios(), original));  // the destructor restored it
 }
 
-TEST_F(PosixSerialPortTest, WaitWakesOnArrival) {
-  Open();
-  const auto start = Clock::now();
-  bool arrived = false;
-  {
-    auto far_end = Later(50ms, [this] { pty_.Send(Counting(1)); });
-    arrived = port_->WaitForInput(5s);
-  }
-  EXPECT_TRUE(arrived);
-  EXPECT_LT(Clock::now() - start, 2s);
-  EXPECT_EQ(port_->Input(), Counting(1));
-}
-
 TEST_F(PosixSerialPortTest, ABurstWaitLetsTheBurstInButNeverWaitsForBytesThatDoNotCome) {
   Open("9600,n,8,1");  // about 1 ms a character
   Bytes received;
@@ -257,28 +241,31 @@ TEST_F(PosixSerialPortTest, ABurstWaitLetsTheBurstInButNeverWaitsForBytesThatDoN
 
 void IgnoreSignal(int) {}
 
-TEST_F(PosixSerialPortTest, WaitHonoursItsDeadlineThroughSignals) {
+TEST_F(PosixSerialPortTest, WaitWakesOnArrivalAndOtherwiseHonoursItsDeadlineThroughSignals) {
   struct sigaction action {};
   action.sa_handler = IgnoreSignal;  // no SA_RESTART: poll fails with EINTR
   struct sigaction previous {};
   ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
   Open();
-  for (const bool interrupted : {false, true}) {
-    SCOPED_TRACE(interrupted ? "interrupted" : "quiet");
+  for (const char* far_end : {"quiet", "interrupted", "sends"}) {
+    SCOPED_TRACE(far_end);
+    const bool sends = far_end[0] == 's';
     const pthread_t waiter = pthread_self();
     const auto start = Clock::now();
-    bool arrived = true;
+    bool arrived = !sends;
     {
-      auto signaller = Later(30ms, [=] {
-        if (interrupted) pthread_kill(waiter, SIGUSR1);
+      auto later = Later(30ms, [=, this] {
+        if (far_end[0] == 'i') pthread_kill(waiter, SIGUSR1);
+        if (sends) pty_.Send(Counting(1));
       });
-      arrived = port_->WaitForInput(150ms);
+      arrived = port_->WaitForInput(sends ? 5s : 150ms);
     }
     const auto waited = Clock::now() - start;
-    EXPECT_FALSE(arrived);
-    EXPECT_GE(waited, 150ms);
+    EXPECT_EQ(arrived, sends);
+    EXPECT_GE(waited, sends ? 0ms : 150ms);
     EXPECT_LT(waited, 2s);
   }
+  EXPECT_EQ(port_->Input(), Counting(1));
   sigaction(SIGUSR1, &previous, nullptr);
   EXPECT_FALSE(port_->WaitForInput(0ns));
 }

@@ -73,12 +73,15 @@ TEST_F(VirtualPlcPty, DelayedAnswerComesLate) {
   EXPECT_GE(line_->last_byte_at() - sent, 150ms);
 }
 
-TEST_F(VirtualPlcPty, DelayedAnswerIsDroppedByTheNextRequest) {
+TEST_F(VirtualPlcPty, ADelayedAnswerIsDroppedByTheNextRequestAndAnUnansweredWriteStillWrites) {
   plc_->InjectFault(Fault::Delay(150ms), 1);
   SendAndWait(kReadD100);
+  plc_->InjectFault(Fault::NoAnswer(), 1);
+  SendAndWait(kWriteD100);
+  EXPECT_EQ(plc_->memory().Word(Family::D, 100), 5);
   line_->Send(kReadD101);
+  // Neither the delayed answer (due within 150 ms) nor the write's comes before D101's, or at all.
   EXPECT_EQ(Spaced(line_->Read(kAnswerD101.size(), 2s)), Spaced(kAnswerD101));
-  // The dropped answer would have been due within 150 ms of the first request.
   EXPECT_FALSE(plc_->WaitForAnswers(2, 300ms));
   EXPECT_EQ(plc_->answers_sent(), 1u);
 }
@@ -91,22 +94,8 @@ TEST_F(VirtualPlcPty, DelayedAnswerSentAnywayPrecedesTheNext) {
   EXPECT_EQ(Spaced(line_->Read(both.size(), 2s)), Spaced(both));
 }
 
-TEST_F(VirtualPlcPty, NoAnswerStillCarriesOutTheCommand) {
-  plc_->InjectFault(Fault::NoAnswer(), 1);
-  SendAndWait(kWriteD100);
-  EXPECT_EQ(plc_->memory().Word(Family::D, 100), 5);
-  line_->Send(kReadD101);
-  // Had the write been answered, its acknowledgement would come first.
-  EXPECT_EQ(Spaced(line_->Read(kAnswerD101.size(), 2s)), Spaced(kAnswerD101));
-}
-
 TEST_F(VirtualPlcPty, FaultsForTheNextRequestsOnlyAndCombined) {
-  struct Row {
-    const char* name;
-    Fault fault;
-    std::vector<std::uint8_t> expected;
-  };
-  const std::vector<Row> rows = {
+  const std::vector<std::tuple<const char*, Fault, std::vector<std::uint8_t>>> rows = {
       {"cut after 10 bytes", Fault::Cut(10),
        std::vector<std::uint8_t>(kAnswerD100.begin(), kAnswerD100.begin() + 10)},
       {"cut past the end", Fault::Cut(100), kAnswerD100},
@@ -122,12 +111,12 @@ TEST_F(VirtualPlcPty, FaultsForTheNextRequestsOnlyAndCombined) {
       // The next answer waits for the XON.
       {"line held after", Fault::Hold(20ms), Join(kAnswerD100, Bytes("13 11"))},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    plc_->InjectFault(row.fault, 1);
+  for (const auto& [name, fault, faulty] : rows) {
+    SCOPED_TRACE(name);
+    plc_->InjectFault(fault, 1);
     line_->Send(kReadD100);
     line_->Send(kReadD101);  // the fault is for one request: this one is answered plainly
-    const auto expected = Join(row.expected, kAnswerD101);
+    const auto expected = Join(faulty, kAnswerD101);
     EXPECT_EQ(Spaced(line_->Read(expected.size(), 2s)), Spaced(expected));
   }
 }
@@ -160,36 +149,26 @@ TEST_F(VirtualPlcPty, ProbabilityZeroNeverAndOneAlways) {
   EXPECT_EQ(Spaced(line_->Read(kAnswerD100.size(), 2s)), Spaced(kAnswerD100));
 }
 
-class VirtualPlcPtySumCheck : public VirtualPlcPty {
- protected:
-  void SetUp() override {
-    VirtualPlc::Options options;
-    options.sum_check = true;
-    Serve(options);
-  }
-};
-
-TEST_F(VirtualPlcPtySumCheck, MissingSumCharactersAnswerAfter100ms) {
+// Sum characters that never come are answered as missing after 100 ms; they may come in a
+// later write; the bad-sum fault sends wrong ones.
+TEST_F(VirtualPlcPty, TheSumCheck) {
+  VirtualPlc::Options options;
+  options.sum_check = true;
+  Serve(options);
   const auto sent = Clock::now();
   line_->Send(kReadD100);  // ends at DLE ETX
   EXPECT_EQ(Spaced(line_->Read(20, 2s)),
             "10 02 0C 00 F8 00 00 FF FF 03 00 00 FF FF 24 7F 10 03 41 36");
   EXPECT_GE(line_->last_byte_at() - sent, 100ms);
   EXPECT_EQ(plc_->requests().at(0).sum_status, SumStatus::Missing);
-}
-
-TEST_F(VirtualPlcPtySumCheck, SumCharactersInALaterWriteAreAccepted) {
-  line_->Send(Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03"));
+  const auto read = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03");
+  const std::string answer = "10 02 10 10 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 CD AB 10 03 43 ";
+  line_->Send(read);
   line_->Send(Bytes("30 43"));
-  EXPECT_EQ(Spaced(line_->Read(25, 2s)),
-            "10 02 10 10 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 CD AB 10 03 43 35");
-}
-
-TEST_F(VirtualPlcPtySumCheck, BadSumFaultSendsWrongCharacters) {
+  EXPECT_EQ(Spaced(line_->Read(25, 2s)), answer + "35");
   plc_->InjectFault(Fault::BadSum(), 1);
-  line_->Send(Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30 43"));
-  EXPECT_EQ(Spaced(line_->Read(25, 2s)),
-            "10 02 10 10 00 F8 00 00 FF FF 03 00 00 FF FF 00 00 34 12 CD AB 10 03 43 36");
+  line_->Send(Join(read, Bytes("30 43")));
+  EXPECT_EQ(Spaced(line_->Read(25, 2s)), answer + "36");
 }
 
 TEST(VirtualPlcPacing, LongestReadTakesItsLineTimeAt115200_8O1) {
@@ -213,13 +192,17 @@ TEST(VirtualPlcPacing, LongestReadTakesItsLineTimeAt115200_8O1) {
   EXPECT_LE(took, 1.5 * line_time);
 }
 
-TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
+TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAwayButNeverReplacesARegularFile) {
   const auto dir = std::filesystem::temp_directory_path() / ("kestova-sim-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
+  VirtualPlc::Options options;
+  options.link_path = (dir / "file").string();
+  std::ofstream{options.link_path};
+  EXPECT_THROW(VirtualPlc(options).Start(), std::system_error);
+  EXPECT_TRUE(std::filesystem::is_regular_file(options.link_path));
   const auto link = dir / "plc";
+  options.link_path = link.string();
   {
-    VirtualPlc::Options options;
-    options.link_path = link.string();
     VirtualPlc plc(options);
     const auto slave = plc.Start();
     ASSERT_TRUE(std::filesystem::is_symlink(link));
@@ -232,21 +215,12 @@ TEST(VirtualPlcLink, LinkPointsAtTheSlaveAndGoesAway) {
   std::filesystem::remove_all(dir);
 }
 
-TEST(VirtualPlcLink, RefusesToReplaceARegularFile) {
-  const auto file = std::filesystem::temp_directory_path() / ("kestova-sim-file-" + std::to_string(getpid()));
-  std::ofstream{file};
-  VirtualPlc::Options options;
-  options.link_path = file.string();
-  VirtualPlc plc(options);
-  EXPECT_THROW(plc.Start(), std::system_error);
-  EXPECT_TRUE(std::filesystem::is_regular_file(file));
-  std::filesystem::remove(file);
-}
-
-// A serial device is served the same way; a pty slave stands in for the device here.
-TEST(VirtualPlcDevice, ServesAGivenDevice) {
+TEST(VirtualPlcDevice, ServesAGivenDeviceAtABaudRateItCanTake) {
   PtyPair device;
   VirtualPlc::Options options;
+  options.device = "/dev/null";
+  options.settings = "12345,n,8,1";
+  EXPECT_THROW(VirtualPlc(options).Start(), std::invalid_argument);
   options.device = device.slave_path();
   options.settings = "19200,e,8,1";
   VirtualPlc plc(options);
@@ -254,14 +228,6 @@ TEST(VirtualPlcDevice, ServesAGivenDevice) {
   device.Send(kWriteD100);
   EXPECT_EQ(Spaced(device.Read(kAck.size(), 2s)), Spaced(kAck));
   EXPECT_EQ(plc.memory().Word(Family::D, 100), 5);
-}
-
-TEST(VirtualPlcDevice, RefusesABaudRateADeviceCannotTake) {
-  VirtualPlc::Options options;
-  options.device = "/dev/null";
-  options.settings = "12345,n,8,1";
-  VirtualPlc plc(options);
-  EXPECT_THROW(plc.Start(), std::invalid_argument);
 }
 
 TEST(VirtualPlcLifecycle, StopsWhileAnAnswerIsStillDelayed) {

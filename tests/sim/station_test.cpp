@@ -166,27 +166,19 @@ TEST(StationTable, AnswersEachRequestExactly) {
   }
 }
 
-TEST(FrameDecoder, SumCharactersExpireIntoAMissingSum) {
-  FrameDecoder decoder(true);
-  std::optional<ReceivedRequest> done;
-  for (const auto byte :
-       Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03 30"))
-    done = decoder.Feed(byte);
-  EXPECT_FALSE(done.has_value());
-  EXPECT_TRUE(decoder.awaiting_sum());
-  done = decoder.ExpireSum();
-  ASSERT_TRUE(done.has_value());
-  EXPECT_EQ(done->sum_status, SumStatus::Missing);
-  EXPECT_FALSE(done->sum_ok);
-  EXPECT_EQ(done->command, 0x0401);
+// Every request the decoder completes on `wire`.
+std::vector<ReceivedRequest> Feed(FrameDecoder& decoder, const std::vector<std::uint8_t>& wire) {
+  std::vector<ReceivedRequest> done;
+  for (const auto byte : wire)
+    if (auto request = decoder.Feed(byte)) done.push_back(*request);
+  return done;
 }
+
+const auto kReadTwo = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03");
 
 TEST(FrameDecoder, NextFrameInPlaceOfTheSumIsStillRead) {
   FrameDecoder decoder(true);
-  std::vector<ReceivedRequest> done;
-  const auto frame = Bytes("10 02 00 00 F8 00 00 FF FF 03 00 00 01 04 00 00 64 00 00 A8 02 00 10 03");
-  for (const auto byte : testing::Join(frame, frame, Bytes("30 43")))
-    if (auto request = decoder.Feed(byte)) done.push_back(*request);
+  const auto done = Feed(decoder, testing::Join(kReadTwo, kReadTwo, Bytes("30 43")));
   ASSERT_EQ(done.size(), 2u);
   EXPECT_EQ(done[0].sum_status, SumStatus::Missing);
   EXPECT_EQ(done[1].sum_status, SumStatus::Ok);
@@ -194,28 +186,23 @@ TEST(FrameDecoder, NextFrameInPlaceOfTheSumIsStillRead) {
 
 TEST(FrameDecoder, DecodesFieldsAndKeepsRawBytes) {
   FrameDecoder decoder(false);
-  std::optional<ReceivedRequest> done;
   const auto wire = Bytes("10 02 13 00 F8 01 02 10 10 04 05 06 07 02 14 01 00 01 10 10 00 00 90 01 10 03");
-  for (const auto byte : wire)
-    if (auto request = decoder.Feed(byte)) done = request;
-  ASSERT_TRUE(done.has_value());
-  EXPECT_EQ(done->raw, wire);
-  EXPECT_TRUE(done->header_ok);
-  EXPECT_EQ(done->byte_count, 0x13);
-  EXPECT_EQ(done->routing, (std::array<std::uint8_t, 7>{0x01, 0x02, 0x10, 0x04, 0x05, 0x06, 0x07}));
-  EXPECT_EQ(done->command, 0x1402);
-  EXPECT_EQ(done->subcommand, 0x0001);
-  EXPECT_EQ(Spaced(done->data), "01 10 00 00 90 01");
-  EXPECT_EQ(done->sum_status, SumStatus::NotChecked);
+  const auto done = Feed(decoder, wire);
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0].raw, wire);
+  EXPECT_TRUE(done[0].header_ok);
+  EXPECT_EQ(done[0].byte_count, 0x13);
+  EXPECT_EQ(done[0].routing, (std::array<std::uint8_t, 7>{0x01, 0x02, 0x10, 0x04, 0x05, 0x06, 0x07}));
+  EXPECT_EQ(done[0].command, 0x1402);
+  EXPECT_EQ(done[0].subcommand, 0x0001);
+  EXPECT_EQ(Spaced(done[0].data), "01 10 00 00 90 01");
+  EXPECT_EQ(done[0].sum_status, SumStatus::NotChecked);
 }
 
 TEST(FrameDecoder, OverlongBodyIsDropped) {
   FrameDecoder decoder(false);
   const std::vector<std::uint8_t> body(FrameDecoder::kMaxBody + 1, 0x55);
-  std::optional<ReceivedRequest> done;
-  for (const auto byte : testing::Join(Bytes("10 02"), body, Bytes("10 03")))
-    if (auto request = decoder.Feed(byte)) done = request;
-  EXPECT_FALSE(done.has_value());
+  EXPECT_TRUE(Feed(decoder, testing::Join(Bytes("10 02"), body, Bytes("10 03"))).empty());
 }
 
 }  // namespace

@@ -17,11 +17,9 @@ namespace kestova::testing {
 
 ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args,
                       const std::function<void(pid_t, const std::string& out)>& on_first_line) {
-  int out_pipe[2];
-  int err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+  int out_pipe[2], err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
     throw std::system_error(errno, std::generic_category(), "pipe2");
-  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);  // fails only out of memory
   posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);

@@ -37,9 +37,7 @@ PtyPair::PtyPair(const std::string& path) : master_(::open(path.c_str(), O_RDWR 
 
 void PtyPair::Send(const Bytes& bytes) {
   // A blocking terminal write returns once every byte is queued.
-  if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-    SystemFailure("write to master");
-  }
+  if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) SystemFailure("write");
 }
 
 Bytes PtyPair::Read(std::size_t count, std::chrono::milliseconds budget) {

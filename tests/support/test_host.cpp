@@ -44,20 +44,13 @@ LocalDateTime TestHost::LocalNow() {
   const sys_days date = floor<days>(wall_);
   const year_month_day ymd{date};
   const hh_mm_ss<nanoseconds> time{wall_ - date};
-  LocalDateTime now;
-  now.year = static_cast<int>(ymd.year());
-  now.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
-  now.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
-  now.hour = static_cast<int>(time.hours().count());
-  now.minute = static_cast<int>(time.minutes().count());
-  now.second = static_cast<int>(time.seconds().count());
-  now.nanosecond = time.subseconds().count();
-  return now;
+  return {static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
+          static_cast<int>(static_cast<unsigned>(ymd.day())), static_cast<int>(time.hours().count()),
+          static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()),
+          time.subseconds().count()};
 }
 
-void TestHost::PropertyChanged(std::string_view property_name) {
-  changed.emplace_back(property_name);
-}
+void TestHost::PropertyChanged(std::string_view property_name) { changed.emplace_back(property_name); }
 
 void TestHost::MelsecOut(const std::string& result) {
   events.push_back(result);

@@ -14,7 +14,8 @@ using namespace kestova::wintest;
 
 Checks checks;
 
-std::wstring Documentation(ITypeInfo* info, MEMBERID id, bool help) {
+template <class Info>  // ITypeInfo for a member, ITypeLib for the library (id -1)
+std::wstring Documentation(Info* info, MEMBERID id, bool help) {
   BSTR text = nullptr;
   info->GetDocumentation(id, help ? nullptr : &text, help ? &text : nullptr, nullptr, nullptr);
   std::wstring result = text ? text : L"";
@@ -197,8 +198,7 @@ void CheckEnum(ITypeLib* library, const wchar_t* name,
   for (UINT k = 0; k < attributes.cVars && k < members.size(); ++k) {
     VARDESC* var = nullptr;
     info->GetVarDesc(k, &var);
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value{};
     VariantChangeType(&value, var->lpvarValue, 0, VT_I4);
     const std::wstring& member = members[k].first;
     checks.That(MemberName(info.get(), var->memid) == member && value.lVal == members[k].second &&
@@ -217,16 +217,12 @@ int CheckTypeLibrary() {
   }
   TLIBATTR* lib = nullptr;
   library->GetLibAttr(&lib);
-  BSTR name = nullptr;
-  BSTR help = nullptr;
-  library->GetDocumentation(-1, &name, &help, nullptr, nullptr);
   checks.That(lib->lcid == 0x409 && lib->wMajorVerNum == 19 && lib->wMinorVerNum == 0 &&
-                  (lib->wLibFlags & LIBFLAG_FCONTROL) && name &&
-                  std::wstring(name) == L"Kestova" && help && SysStringLen(help) > 0,
+                  (lib->wLibFlags & LIBFLAG_FCONTROL) &&
+                  Documentation(library, -1, false) == L"Kestova" &&
+                  !Documentation(library, -1, true).empty(),
               "library Kestova 19.0, lcid 0x409, a control, with a help string");
   library->ReleaseTLibAttr(lib);
-  SysFreeString(name);
-  SysFreeString(help);
 
   // A dual interface is found as its dispatch face; its vtable face is implemented type -1.
   ITypeInfo* dispatch = nullptr;
@@ -302,13 +298,11 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
   const HKEY hive = scope == "user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
   const std::wstring classes = L"Software\\Classes\\";
   const std::wstring clsid = classes + L"CLSID\\" + GuidText(CLSID_Tarvane);
-  const std::wstring ours[] = {clsid + L"\\InprocServer32",
-                               clsid + L"\\Control",
-                               classes + L"Kestova.Tarvane\\CLSID",
-                               classes + L"Kestova.Tarvane.1\\CLSID",
-                               classes + L"TypeLib\\" + GuidText(LIBID_Kestova),
-                               classes + L"Interface\\" + GuidText(IID__Tarvane),
-                               classes + L"Interface\\" + GuidText(DIID___Tarvane)};
+  const std::wstring ours[] = {
+      clsid + L"\\InprocServer32", clsid + L"\\Control", classes + L"Kestova.Tarvane\\CLSID",
+      classes + L"Kestova.Tarvane.1\\CLSID", classes + L"TypeLib\\" + GuidText(LIBID_Kestova),
+      classes + L"Interface\\" + GuidText(IID__Tarvane),
+      classes + L"Interface\\" + GuidText(DIID___Tarvane)};
   if (!expect_registered) {
     for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
       for (const std::wstring& key : ours) {

@@ -1,6 +1,5 @@
-// The control through IDispatch, the way a script or a late-bound client calls it, against
-// the virtual PLC: ByRef, named, omitted and array arguments, events through a connection
-// point, run-time errors as EXCEPINFO, the Win32 port's refusals, and persistence.
+// The control through IDispatch as a script or late-bound client calls it, against the virtual
+// PLC: argument forms, events, run-time errors as EXCEPINFO, the port's refusals, persistence.
 
 #include <algorithm>
 #include <cstring>
@@ -38,12 +37,9 @@ class Control : NoCopy {
     Call(dispatch_, out, name, Args(), DISPATCH_PROPERTYGET);
     return out.result.vt == VT_BSTR && out.result.bstrVal ? out.result.bstrVal : L"<not text>";
   }
-  void Put(Outcome& out, const wchar_t* name, const Args& value) const {
-    Call(dispatch_, out, name, value, DISPATCH_PROPERTYPUT);
-  }
   void Set(const wchar_t* name, const Args& value) const {
     Outcome out;
-    Put(out, name, value);
+    Call(dispatch_, out, name, value, DISPATCH_PROPERTYPUT);
     checks.That(out.hr == S_OK, "let " + Narrow(name) + ": " + Hex(out.hr));
   }
   template <class Interface>
@@ -113,7 +109,7 @@ void ExpectError(const Outcome& out, long number, const wchar_t* description,
 void Refused(const Control& control, const wchar_t* property, const Args& value, long number,
              const wchar_t* description, const std::string& what) {
   Outcome out;
-  control.Put(out, property, value);
+  Call(control.get(), out, property, value, DISPATCH_PROPERTYPUT);
   ExpectError(out, number, description, what);
 }
 
@@ -163,8 +159,7 @@ bool LogMentions(const std::string& text) {
 }
 
 // Calls in the forms VBA, .NET and script hosts make them, in order against the open port
-// (a write, then the read that shows it): by reference, arrays, named and omitted
-// arguments, and the refusals.
+// (a write, then the read that shows it).
 void ArgumentForms(const Control& control) {
   static VARIANT address{}, value{}, missing_variant{}, block{};
   static long start = 100;
@@ -297,13 +292,11 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
   checks.That(control.GetText(L"Settings") == L"19200,n,8,1", "Settings applied to an open port");
   control.Set(L"Settings", Args().Text(L"9600,n,8,1"));
   control.Set(L"Handshaking", Args().I4(0));
-  {
-    Control other(CreateControl());
-    other.Set(L"CommPort", Args().I2(static_cast<short>(data_port)));
-    Refused(other, L"PortOpen", Args().Bool(true), 8005, L"Port already open",
-            "a port another control holds");
-    checks.That(other.GetLong(L"PortOpen") == 0, "the refused open leaves the port closed");
-  }
+  Control other(CreateControl());
+  other.Set(L"CommPort", Args().I2(static_cast<short>(data_port)));
+  Refused(other, L"PortOpen", Args().Bool(true), 8005, L"Port already open",
+          "a port another control holds");
+  checks.That(other.GetLong(L"PortOpen") == 0, "the refused open leaves the port closed");
 
   // A PLC that never answers: result 1, the TimeOut event and a line in the log.
   control.Set(L"PortOpen", Args().Bool(false));
@@ -364,7 +357,6 @@ void PropertyBagRoundTrip() {
                 "key " + std::to_string(k) + " is " + Narrow(kSettings[k].name) + " with its type");
   }
   checks.That(LoadFromBag(bag.get(), true, "property bag") == S_OK, "IPersistPropertyBag::Load");
-  // A key the bag does not have is left at its default.
   checks.That(LoadFromBag(empty.get(), false, "empty bag") == S_OK, "Load from an empty bag");
   VARIANT& text = broken->values[L"Timeout"];
   text.vt = VT_BSTR;
@@ -525,15 +517,14 @@ class DroppingSink : public EventSink {
 
 void ReleasedFromItsOwnEvent() {
   IDispatch* control = CreateControl();  // the one reference, handed to the sink
-  DroppingSink* sink = new DroppingSink(control);
-  const DWORD cookie = Connect(control, DIID___Tarvane, sink);
+  const Held<DroppingSink> sink(new DroppingSink(control));
+  const DWORD cookie = Connect(control, DIID___Tarvane, sink.get());
   // The port is closed: the call raises "Port not Open", whose handler drops the control.
   Outcome out;
   Call(control, out, L"ReadD", Args().I4(0).I2(1), DISPATCH_METHOD);
   checks.That(cookie != 0 && out.hr == S_OK && out.Long() == 1 && sink->received.size() == 1,
               "a handler that releases the control does not end the call early");
   checks.That(sink->alive_during_call, "the control outlives the call its handler released it in");
-  sink->Release();
 }
 
 void LogFolderWithoutLocalAppData() {

@@ -141,8 +141,7 @@ struct Outcome : NoCopy {
     SysFreeString(error.bstrHelpFile);
   }
   long Long() const {
-    VARIANT converted;
-    VariantInit(&converted);
+    VARIANT converted{};
     return SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&result), 0, VT_I4))
                ? converted.lVal
                : -99999;

@@ -1,6 +1,5 @@
-// A minimal OLE container, run under Wine with Xvfb: it embeds Kestova.ocx the way a form
-// does and checks in-place activation, the fixed extent, drawing, frozen events, and the About
-// box owned by the container (built afresh each time; refused when its owner window is gone).
+// A minimal OLE container, run under Wine with Xvfb: it embeds Kestova.ocx as a form does and
+// checks in-place activation, the fixed extent, drawing, frozen events and the About box.
 
 
 #include "com_objects.h"
@@ -123,9 +122,8 @@ void CheckExtent(IOleObject* object, IViewObject2* view) {
   for (auto [size, wanted] : asked) {
     const std::string what = "SetExtent " + std::to_string(size.cx) + " x " + std::to_string(size.cy);
     checks.That(object->SetExtent(DVASPECT_CONTENT, &size) == wanted, what + " answers " + Hex(wanted));
-    SIZEL got{};
+    SIZEL got{}, view_size{};
     object->GetExtent(DVASPECT_CONTENT, &got);
-    SIZEL view_size{};
     view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &view_size);
     checks.That(got.cx == 1552 && got.cy == 1499 && view_size.cx == 1552 && view_size.cy == 1499,
                 "after " + what + " the extent is 1552 x 1499, got " + std::to_string(got.cx) +
@@ -157,21 +155,19 @@ void CheckDrawing(IViewObject2* view) {
 }
 
 void CheckFrozenEvents(IDispatch* control) {
-  EventSink* events = new EventSink(DIID___Tarvane, false);
-  Connect(control, DIID___Tarvane, events);
+  const Held<EventSink> events(new EventSink(DIID___Tarvane, false));
+  Connect(control, DIID___Tarvane, events.get());
   const auto ole_control = Hold<IOleControl>(control, IID_IOleControl);
   ole_control->FreezeEvents(TRUE);
   Outcome frozen;
   Call(control, frozen, L"ReadD", Args().I2(0).I2(1), DISPATCH_METHOD);
-  checks.That(frozen.result.vt == VT_I2 && frozen.result.iVal == 1,
-              "ReadD on a closed port is 1 while frozen");
-  checks.That(events->received.empty(), "no MelsecOut while the container froze events");
+  checks.That(frozen.result.vt == VT_I2 && frozen.result.iVal == 1 && events->received.empty(),
+              "ReadD on a closed port is 1 while frozen, and no MelsecOut is raised");
   ole_control->FreezeEvents(FALSE);
   Outcome thawed;
   Call(control, thawed, L"ReadD", Args().I2(0).I2(1), DISPATCH_METHOD);
   checks.That(events->received.size() == 1 && events->received[0] == L"Port not Open",
               "MelsecOut arrives again after thawing");
-  events->Release();
 }
 
 void CheckAboutBox(IDispatch* control, HWND container, Site* site) {

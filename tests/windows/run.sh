@@ -103,10 +103,7 @@ start_plc() {
   shift
   exec {fd}< <(exec "$PLCSIM" --link "$link" "$@")
   sim_pids+=($!)
-  if ! read -r -t 20 -u "$fd" slave || [ -z "$slave" ]; then
-    log "the virtual PLC did not start"
-    return 1
-  fi
+  read -r -t 20 -u "$fd" slave && [ -n "$slave" ] || { log "the simulator did not start"; return 1; }
   log "virtual PLC on $slave ($link) $*"
 }
 
@@ -126,9 +123,7 @@ make_prefix() {
   stop_wine
 }
 
-windows_path() {
-  if [ -z "$skipping" ]; then timeout 60 "$WINE" winepath -w "$1" 2>/dev/null; fi
-}
+windows_path() { [ -n "$skipping" ] || timeout 60 "$WINE" winepath -w "$1" 2>/dev/null; }
 
 # register NAME LOADER OCX CLIENT WHAT SCOPE [REGSVR32-OPTIONS...]: regsvr32, then the
 # client's check that the registry is WHAT (registered or unregistered) for SCOPE.

@@ -444,11 +444,11 @@ void StorageRoundTrip() {
     checks.That(persist->HandsOffStorage() == S_OK && persist->SaveCompleted(nullptr) == E_INVALIDARG &&
                     persist->SaveCompleted(storage) == S_OK && persist->SaveCompleted(storage) == E_UNEXPECTED,
                 "hands off the storage until SaveCompleted gives one back");
-    IStream* contents = nullptr;
-    storage->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &contents);
-    const Held<IStream> held_contents(contents), plain = MemoryStream();
+    const Held<IStream> plain = MemoryStream();
     saved.As<IPersistStreamInit>(IID_IPersistStreamInit)->Save(plain.get(), FALSE);
-    checks.That(contents && Contents(contents) == Contents(plain.get()),
+    IStream* contents = nullptr;  // opened exclusively: released before OleLoad opens it
+    storage->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &contents);
+    checks.That(contents && Contents(Held<IStream>(contents).get()) == Contents(plain.get()),
                 "\"Contents\" holds what the stream save writes");
 
     IDispatch* loaded = nullptr;

@@ -14,7 +14,8 @@ using namespace kestova::wintest;
 
 Checks checks;
 
-std::wstring Documentation(ITypeInfo* info, MEMBERID id, bool help) {
+template <class Info>  // ITypeInfo for a member, ITypeLib for the library (id -1)
+std::wstring Documentation(Info* info, MEMBERID id, bool help) {
   BSTR text = nullptr;
   info->GetDocumentation(id, help ? nullptr : &text, help ? &text : nullptr, nullptr, nullptr);
   std::wstring result = text ? text : L"";
@@ -29,12 +30,8 @@ std::wstring TypeText(ITypeInfo* info, const TYPEDESC& desc) {
   if (desc.vt == VT_SAFEARRAY) return L"SAFEARRAY(" + TypeText(info, *desc.lptdesc) + L")";
   if (desc.vt == VT_USERDEFINED) {
     ITypeInfo* referenced = nullptr;
-    std::wstring name = L"?";
-    if (SUCCEEDED(info->GetRefTypeInfo(desc.hreftype, &referenced))) {
-      name = Documentation(referenced, MEMBERID_NIL, false);
-      referenced->Release();
-    }
-    return name;
+    if (FAILED(info->GetRefTypeInfo(desc.hreftype, &referenced))) return L"?";
+    return MemberName(Held<ITypeInfo>(referenced).get(), MEMBERID_NIL);
   }
   const std::pair<VARTYPE, const wchar_t*> names[] = {
       {VT_I2, L"short"},     {VT_I4, L"long"},       {VT_BSTR, L"BSTR"}, {VT_BOOL, L"VARIANT_BOOL"},
@@ -143,8 +140,7 @@ void CheckDispatchInterface(ITypeInfo* info) {
 
   for (UINT index = 0; index < count; ++index) {
     const ExpectedMember& want = members[index];
-    std::string row = "slot entry ";
-    row.append(std::to_string(index)).append(" (").append(Narrow(want.name)).append(")");
+    const std::string row = "slot entry " + std::to_string(index) + " (" + Narrow(want.name) + ")";
     FUNCDESC* func = nullptr;
     if (!checks.That(SUCCEEDED(info->GetFuncDesc(index, &func)), row + ": readable")) continue;
     checks.That(MemberName(info, func->memid) == want.name && func->memid == want.id &&
@@ -176,10 +172,9 @@ void CheckDispatchInterface(ITypeInfo* info) {
   // compare the bytes it came from.
   const std::wstring settings_help = HelpString(info, P(0x18));
   std::string bytes(settings_help.size() * 2 + 1, '\0');
-  const int length =
-      WideCharToMultiByte(CP_ACP, 0, settings_help.c_str(), static_cast<int>(settings_help.size()),
-                          bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
-  bytes.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  const auto size = static_cast<int>(settings_help.size());
+  bytes.resize(static_cast<std::size_t>(std::max(0, WideCharToMultiByte(
+      CP_ACP, 0, settings_help.c_str(), size, bytes.data(), size * 2 + 1, nullptr, nullptr))));
   const char* gbk =
       "\xc9\xe8\xd6\xc3\x2f\xb7\xb5\xbb\xd8\xb2\xa8\xcc\xd8\xc2\xca\xa1\xa2\xc6\xe6\xc5\xbc\xd0"
       "\xa3\xd1\xe9\xa1\xa2\xca\xfd\xbe\xdd\xce\xbb\xba\xcd\xcd\xa3\xd6\xb9\xce\xbb\xb2\xce\xca"
@@ -190,30 +185,28 @@ void CheckDispatchInterface(ITypeInfo* info) {
 
 void CheckEnum(ITypeLib* library, const wchar_t* name,
                const std::vector<std::pair<std::wstring, long>>& members, bool with_help_strings) {
-  ITypeInfo* info = nullptr;
+  ITypeInfo* found_info = nullptr;
   MEMBERID id = 0;
   USHORT found = 1;
-  BSTR wanted = SysAllocString(name);
-  library->FindName(wanted, 0, &info, &id, &found);
-  SysFreeString(wanted);
+  std::wstring wanted = name;
+  library->FindName(wanted.data(), 0, &found_info, &id, &found);
+  const Held<ITypeInfo> info(found_info);
   if (!checks.That(found == 1 && info, "enumeration " + Narrow(name) + " found")) return;
-  const TYPEATTR attributes = Attributes(info);
+  const TYPEATTR attributes = Attributes(info.get());
   checks.That(attributes.typekind == TKIND_ENUM && attributes.cVars == members.size(),
               Narrow(name) + " is an enumeration of " + std::to_string(members.size()));
   for (UINT k = 0; k < attributes.cVars && k < members.size(); ++k) {
     VARDESC* var = nullptr;
     info->GetVarDesc(k, &var);
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value{};
     VariantChangeType(&value, var->lpvarValue, 0, VT_I4);
     const std::wstring& member = members[k].first;
-    checks.That(MemberName(info, var->memid) == member && value.lVal == members[k].second &&
-                    (!with_help_strings || HelpString(info, var->memid) == member),
+    checks.That(MemberName(info.get(), var->memid) == member && value.lVal == members[k].second &&
+                    (!with_help_strings || HelpString(info.get(), var->memid) == member),
                 Narrow(name) + " member " + Narrow(member) +
                     (with_help_strings ? ", with its name as help string" : ""));
     info->ReleaseVarDesc(var);
   }
-  info->Release();
 }
 
 int CheckTypeLibrary() {
@@ -224,16 +217,12 @@ int CheckTypeLibrary() {
   }
   TLIBATTR* lib = nullptr;
   library->GetLibAttr(&lib);
-  BSTR name = nullptr;
-  BSTR help = nullptr;
-  library->GetDocumentation(-1, &name, &help, nullptr, nullptr);
   checks.That(lib->lcid == 0x409 && lib->wMajorVerNum == 19 && lib->wMinorVerNum == 0 &&
-                  (lib->wLibFlags & LIBFLAG_FCONTROL) && name &&
-                  std::wstring(name) == L"Kestova" && help && SysStringLen(help) > 0,
+                  (lib->wLibFlags & LIBFLAG_FCONTROL) &&
+                  Documentation(library, -1, false) == L"Kestova" &&
+                  !Documentation(library, -1, true).empty(),
               "library Kestova 19.0, lcid 0x409, a control, with a help string");
   library->ReleaseTLibAttr(lib);
-  SysFreeString(name);
-  SysFreeString(help);
 
   // A dual interface is found as its dispatch face; its vtable face is implemented type -1.
   ITypeInfo* dispatch = nullptr;
@@ -244,8 +233,7 @@ int CheckTypeLibrary() {
                       SUCCEEDED(dispatch->GetRefTypeOfImplType(vtable_face, &vtable_ref)) &&
                       SUCCEEDED(dispatch->GetRefTypeInfo(vtable_ref, &dual)),
                   "_Tarvane found with its vtable face")) {
-    CheckDispatchInterface(dual);
-    dual->Release();
+    CheckDispatchInterface(Held<ITypeInfo>(dual).get());
   }
   if (dispatch) dispatch->Release();
 
@@ -264,7 +252,7 @@ int CheckTypeLibrary() {
                 "MelsecOut is DISPID 1, takes Result as BSTR* and returns nothing");
     events->ReleaseFuncDesc(func);
   }
-  if (events) events->Release();
+  const Held<ITypeInfo> held_events(events);
 
   ITypeInfo* coclass = nullptr;
   if (checks.That(SUCCEEDED(library->GetTypeInfoOfGuid(CLSID_Tarvane, &coclass)),
@@ -273,8 +261,8 @@ int CheckTypeLibrary() {
     checks.That((attributes.wTypeFlags & TYPEFLAG_FCONTROL) && attributes.wMajorVerNum == 1 &&
                     attributes.wMinorVerNum == 0,
                 "Tarvane is a control, version 1.0");
-    coclass->Release();
   }
+  const Held<ITypeInfo> held_coclass(coclass);
 
   CheckEnum(library, L"MELSECPLCType", {{L"Q_Fundmental", 0}, {L"Q_HighPerformance", 1}}, true);
   CheckEnum(library, L"KestovaHandshaking",
@@ -310,13 +298,11 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
   const HKEY hive = scope == "user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
   const std::wstring classes = L"Software\\Classes\\";
   const std::wstring clsid = classes + L"CLSID\\" + GuidText(CLSID_Tarvane);
-  const std::wstring ours[] = {clsid + L"\\InprocServer32",
-                               clsid + L"\\Control",
-                               classes + L"Kestova.Tarvane\\CLSID",
-                               classes + L"Kestova.Tarvane.1\\CLSID",
-                               classes + L"TypeLib\\" + GuidText(LIBID_Kestova),
-                               classes + L"Interface\\" + GuidText(IID__Tarvane),
-                               classes + L"Interface\\" + GuidText(DIID___Tarvane)};
+  const std::wstring ours[] = {
+      clsid + L"\\InprocServer32", clsid + L"\\Control", classes + L"Kestova.Tarvane\\CLSID",
+      classes + L"Kestova.Tarvane.1\\CLSID", classes + L"TypeLib\\" + GuidText(LIBID_Kestova),
+      classes + L"Interface\\" + GuidText(IID__Tarvane),
+      classes + L"Interface\\" + GuidText(DIID___Tarvane)};
   if (!expect_registered) {
     for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
       for (const std::wstring& key : ours) {
@@ -345,15 +331,14 @@ int CheckRegistration(bool expect_registered, const std::string& scope) {
   if (scope == "user") return checks.Finish("KESTOVA REGISTERED OK");
   CLSID by_name{};
   IUnknown* object = nullptr;
+  ITypeLib* library = nullptr;
   checks.That(SUCCEEDED(CLSIDFromProgID(L"Kestova.Tarvane", &by_name)) &&
                   SUCCEEDED(CoCreateInstance(by_name, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                              Out(&object))),
               "the control creates by ProgID");
-  if (object) object->Release();
-  ITypeLib* library = nullptr;
   checks.That(SUCCEEDED(LoadRegTypeLib(LIBID_Kestova, 19, 0, 0x409, &library)),
               "the type library loads");
-  if (library) library->Release();
+  const Held<IUnknown> held_object(object), held_library(library);
   return checks.Finish("KESTOVA REGISTERED OK");
 }
 

@@ -1,6 +1,5 @@
-// The control through IDispatch, the way a script or a late-bound client calls it, against
-// the virtual PLC: ByRef, named, omitted and array arguments, events through a connection
-// point, run-time errors as EXCEPINFO, the Win32 port's refusals, and persistence.
+// The control through IDispatch as a script or late-bound client calls it, against the virtual
+// PLC: argument forms, events, run-time errors as EXCEPINFO, the port's refusals, persistence.
 
 #include <algorithm>
 #include <cstring>
@@ -38,16 +37,13 @@ class Control : NoCopy {
     Call(dispatch_, out, name, Args(), DISPATCH_PROPERTYGET);
     return out.result.vt == VT_BSTR && out.result.bstrVal ? out.result.bstrVal : L"<not text>";
   }
-  void Put(Outcome& out, const wchar_t* name, const Args& value) const {
-    Call(dispatch_, out, name, value, DISPATCH_PROPERTYPUT);
-  }
   void Set(const wchar_t* name, const Args& value) const {
     Outcome out;
-    Put(out, name, value);
+    Call(dispatch_, out, name, value, DISPATCH_PROPERTYPUT);
     checks.That(out.hr == S_OK, "let " + Narrow(name) + ": " + Hex(out.hr));
   }
   template <class Interface>
-  Interface* As(REFIID iid) const { return Query<Interface>(dispatch_, iid); }
+  Held<Interface> As(REFIID iid) const { return Hold<Interface>(dispatch_, iid); }
 
  private:
   IDispatch* dispatch_;
@@ -113,7 +109,7 @@ void ExpectError(const Outcome& out, long number, const wchar_t* description,
 void Refused(const Control& control, const wchar_t* property, const Args& value, long number,
              const wchar_t* description, const std::string& what) {
   Outcome out;
-  control.Put(out, property, value);
+  Call(control.get(), out, property, value, DISPATCH_PROPERTYPUT);
   ExpectError(out, number, description, what);
 }
 
@@ -124,11 +120,10 @@ DWORD ConnectChecked(const Control& control, REFIID iid, IUnknown* sink) {
 }
 
 void Disconnect(const Control& control, REFIID iid, DWORD cookie) {
-  IConnectionPoint* point = FindPoint(control.get(), iid);
+  const Held<IConnectionPoint> point(FindPoint(control.get(), iid));
   checks.That(point && point->Unadvise(cookie) == S_OK &&
                   point->Unadvise(cookie) == CONNECT_E_NOCONNECTION,
               "a sink disconnects, and its stale cookie is refused");
-  if (point) point->Release();
 }
 
 SAFEARRAY* VariantArray(const std::vector<long>& values) {
@@ -164,8 +159,7 @@ bool LogMentions(const std::string& text) {
 }
 
 // Calls in the forms VBA, .NET and script hosts make them, in order against the open port
-// (a write, then the read that shows it): by reference, arrays, named and omitted
-// arguments, and the refusals.
+// (a write, then the read that shows it).
 void ArgumentForms(const Control& control) {
   static VARIANT address{}, value{}, missing_variant{}, block{};
   static long start = 100;
@@ -259,10 +253,10 @@ void ArgumentForms(const Control& control) {
 }
 
 void OperationsAgainstThePlc(const Control& control, int data_port, int silent_port) {
-  EventSink* scribbler = new EventSink(DIID___Tarvane, true);
-  EventSink* listener = new EventSink(DIID___Tarvane, false);
-  const DWORD scribbler_cookie = ConnectChecked(control, DIID___Tarvane, scribbler);
-  const DWORD listener_cookie = ConnectChecked(control, DIID___Tarvane, listener);
+  const Held<EventSink> scribbler(new EventSink(DIID___Tarvane, true)),
+      listener(new EventSink(DIID___Tarvane, false));
+  const DWORD scribbler_cookie = ConnectChecked(control, DIID___Tarvane, scribbler.get());
+  const DWORD listener_cookie = ConnectChecked(control, DIID___Tarvane, listener.get());
 
   // Port closed: result 1, and MelsecOut says why, to each sink the same.
   checks.That(control.CallLong(L"ReadD", Args().I4(0).I2(1)) == 1, "ReadD on a closed port is 1");
@@ -298,13 +292,11 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
   checks.That(control.GetText(L"Settings") == L"19200,n,8,1", "Settings applied to an open port");
   control.Set(L"Settings", Args().Text(L"9600,n,8,1"));
   control.Set(L"Handshaking", Args().I4(0));
-  {
-    Control other(CreateControl());
-    other.Set(L"CommPort", Args().I2(static_cast<short>(data_port)));
-    Refused(other, L"PortOpen", Args().Bool(true), 8005, L"Port already open",
-            "a port another control holds");
-    checks.That(other.GetLong(L"PortOpen") == 0, "the refused open leaves the port closed");
-  }
+  Control other(CreateControl());
+  other.Set(L"CommPort", Args().I2(static_cast<short>(data_port)));
+  Refused(other, L"PortOpen", Args().Bool(true), 8005, L"Port already open",
+          "a port another control holds");
+  checks.That(other.GetLong(L"PortOpen") == 0, "the refused open leaves the port closed");
 
   // A PLC that never answers: result 1, the TimeOut event and a line in the log.
   control.Set(L"PortOpen", Args().Bool(false));
@@ -326,108 +318,95 @@ void OperationsAgainstThePlc(const Control& control, int data_port, int silent_p
 
   Disconnect(control, DIID___Tarvane, scribbler_cookie);
   Disconnect(control, DIID___Tarvane, listener_cookie);
-  scribbler->Release();
-  listener->Release();
 }
 
 void PropertyNotifications(const Control& control) {
-  PropertySink* sink = new PropertySink();
-  const DWORD cookie = ConnectChecked(control, IID_IPropertyNotifySink, sink);
-  IPersistStreamInit* stream = control.As<IPersistStreamInit>(IID_IPersistStreamInit);
+  const Held<PropertySink> sink(new PropertySink());
+  const DWORD cookie = ConnectChecked(control, IID_IPropertyNotifySink, sink.get());
   control.Set(L"StationNo", Args().I2(3));
   checks.That(sink->changed == std::vector<DISPID>{0x68030015},
               "StationNo let sends OnChanged(0x68030015)");
-  checks.That(stream && stream->IsDirty() == S_OK, "a let marks the control dirty");
-  if (stream) stream->Release();
+  checks.That(control.As<IPersistStreamInit>(IID_IPersistStreamInit)->IsDirty() == S_OK,
+              "a let marks the control dirty");
   Disconnect(control, IID_IPropertyNotifySink, cookie);
-  sink->Release();
 }
 
 HRESULT LoadFromBag(IPropertyBag* bag, bool configured, const std::string& how) {
   Control loaded(CreateControl());
-  IPersistPropertyBag* persist = loaded.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
+  const auto persist = loaded.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
   const HRESULT hr = persist->Load(bag, nullptr);
   if (hr == S_OK) {
     checks.That(persist->InitNew() == E_UNEXPECTED, how + ": InitNew after Load is refused");
     CheckSettings(loaded, configured, how);
   }
-  persist->Release();
   return hr;
 }
 
 void PropertyBagRoundTrip() {
   Control saved(CreateControl());
-  IPersistPropertyBag* persist = saved.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
+  const auto persist = saved.As<IPersistPropertyBag>(IID_IPersistPropertyBag);
   checks.That(persist->InitNew() == S_OK, "IPersistPropertyBag::InitNew");
   Configure(saved);
-  MemoryBag* bag = new MemoryBag();
-  checks.That(persist->Save(bag, TRUE, TRUE) == S_OK, "IPersistPropertyBag::Save");
-  checks.That(persist->Load(bag, nullptr) == E_UNEXPECTED, "Load after InitNew is refused");
-  persist->Release();
+  const Held<MemoryBag> bag(new MemoryBag()), empty(new MemoryBag()), broken(new MemoryBag());
+  checks.That(persist->Save(bag.get(), TRUE, TRUE) == S_OK, "IPersistPropertyBag::Save");
+  checks.That(persist->Load(bag.get(), nullptr) == E_UNEXPECTED, "Load after InitNew is refused");
   checks.That(bag->written.size() == std::size(kSettings), "every key written");
   for (std::size_t k = 0; k < std::size(kSettings) && k < bag->written.size(); ++k) {
     checks.That(bag->written[k] == kSettings[k].name &&
                     bag->values[kSettings[k].name].vt == kSettings[k].type,
                 "key " + std::to_string(k) + " is " + Narrow(kSettings[k].name) + " with its type");
   }
-  checks.That(LoadFromBag(bag, true, "property bag") == S_OK, "IPersistPropertyBag::Load");
-  // A key the bag does not have is left at its default.
-  MemoryBag* empty = new MemoryBag();
-  checks.That(LoadFromBag(empty, false, "empty bag") == S_OK, "Load from an empty bag");
-  // Text that is no number under Timeout fails the load with Type mismatch.
-  MemoryBag* broken = new MemoryBag();
+  checks.That(LoadFromBag(bag.get(), true, "property bag") == S_OK, "IPersistPropertyBag::Load");
+  checks.That(LoadFromBag(empty.get(), false, "empty bag") == S_OK, "Load from an empty bag");
   VARIANT& text = broken->values[L"Timeout"];
   text.vt = VT_BSTR;
   text.bstrVal = SysAllocString(L"soon");
-  checks.That(LoadFromBag(broken, false, "broken bag") == static_cast<HRESULT>(0x800A000D),
+  checks.That(LoadFromBag(broken.get(), false, "broken bag") == static_cast<HRESULT>(0x800A000D),
               "a bag with text under Timeout fails with Type mismatch");
-  broken->Release();
-  empty->Release();
-  bag->Release();
+}
+
+// A fresh stream in memory, holding bytes when given.
+Held<IStream> MemoryStream(const char* bytes = nullptr, ULONG size = 0) {
+  IStream* stream = nullptr;
+  CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+  const LARGE_INTEGER zero{};
+  if (bytes) stream->Write(bytes, size, nullptr);
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  return Held<IStream>(stream);
 }
 
 void StreamRoundTrip() {
   Control saved(CreateControl());
-  IPersistStreamInit* persist = saved.As<IPersistStreamInit>(IID_IPersistStreamInit);
+  const auto persist = saved.As<IPersistStreamInit>(IID_IPersistStreamInit);
   checks.That(persist->InitNew() == S_OK && persist->IsDirty() == S_FALSE,
               "IPersistStreamInit::InitNew: a new control is clean");
   Configure(saved);
   checks.That(persist->IsDirty() == S_OK, "a configured control is dirty");
   // A medium that fills up part-way: the save fails and the changes stay unsaved.
-  FullStream* full = new FullStream(20);
-  checks.That(persist->Save(full, TRUE) == STG_E_MEDIUMFULL && persist->IsDirty() == S_OK,
+  const Held<FullStream> full(new FullStream(20));
+  checks.That(persist->Save(full.get(), TRUE) == STG_E_MEDIUMFULL && persist->IsDirty() == S_OK,
               "a save that fills the stream fails and leaves the control dirty");
-  full->Release();
-  IStream* stream = nullptr;
-  CreateStreamOnHGlobal(nullptr, TRUE, &stream);
-  checks.That(persist->Save(stream, TRUE) == S_OK && persist->IsDirty() == S_FALSE,
+  const Held<IStream> stream = MemoryStream();
+  checks.That(persist->Save(stream.get(), TRUE) == S_OK && persist->IsDirty() == S_FALSE,
               "saving with clear-dirty cleans the control");
-  checks.That(persist->Load(stream) == E_UNEXPECTED, "Load after InitNew is refused");
-  persist->Release();
+  checks.That(persist->Load(stream.get()) == E_UNEXPECTED, "Load after InitNew is refused");
 
-  LARGE_INTEGER zero{};
+  const LARGE_INTEGER zero{};
   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
   Control loaded(CreateControl());
-  IPersistStreamInit* load = loaded.As<IPersistStreamInit>(IID_IPersistStreamInit);
-  checks.That(load->Load(stream) == S_OK, "IPersistStreamInit::Load");
-  load->Release();
+  checks.That(loaded.As<IPersistStreamInit>(IID_IPersistStreamInit)->Load(stream.get()) == S_OK,
+              "IPersistStreamInit::Load");
   CheckSettings(loaded, true, "stream");
 
   // A stream that is not ours is refused without being trusted.
-  IStream* junk = nullptr;
-  CreateStreamOnHGlobal(nullptr, TRUE, &junk);
-  junk->Write("KSTV\x01\x00\x00\x00\xff\xff\xff\x7f", 12, nullptr);
-  junk->Seek(zero, STREAM_SEEK_SET, nullptr);
   Control refused(CreateControl());
-  IPersistStreamInit* load_junk = refused.As<IPersistStreamInit>(IID_IPersistStreamInit);
-  checks.That(FAILED(load_junk->Load(junk)), "a stream with a huge length is refused");
-  load_junk->Release();
-  junk->Release();
-  stream->Release();
+  checks.That(FAILED(refused.As<IPersistStreamInit>(IID_IPersistStreamInit)
+                         ->Load(MemoryStream("KSTV\x01\x00\x00\x00\xff\xff\xff\x7f", 12).get())),
+              "a stream with a huge length is refused");
 }
 
 std::string Contents(IStream* stream) {
-  LARGE_INTEGER zero{};
+  const LARGE_INTEGER zero{};
   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
   std::string bytes(4096, '\0');
   ULONG got = 0;
@@ -450,34 +429,27 @@ void StorageRoundTrip() {
   if (checks.That(hr == S_OK, "OleCreate into a storage (" + Hex(hr) + ")")) {
     Control saved(created);
     Configure(saved);
-    IPersistStorage* persist = saved.As<IPersistStorage>(IID_IPersistStorage);
+    const auto persist = saved.As<IPersistStorage>(IID_IPersistStorage);
     checks.That(persist->Load(storage) == CO_E_ALREADYINITIALIZED, "Load after InitNew is refused");
     // Saving a copy elsewhere leaves the changes unsaved here.
     IStorage* copy = nullptr;
     storage->CreateStorage(L"copy", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
                            &copy);
-    checks.That(persist->Save(copy, FALSE) == S_OK && persist->SaveCompleted(nullptr) == S_OK &&
-                    persist->IsDirty() == S_OK,
+    checks.That(persist->Save(Held<IStorage>(copy).get(), FALSE) == S_OK &&
+                    persist->SaveCompleted(nullptr) == S_OK && persist->IsDirty() == S_OK,
                 "a copy saved elsewhere leaves the control dirty");
-    copy->Release();
-    checks.That(OleSave(persist, storage, TRUE) == S_OK && persist->IsDirty() == S_FALSE,
+    checks.That(OleSave(persist.get(), storage, TRUE) == S_OK && persist->IsDirty() == S_FALSE,
                 "OleSave saves and cleans the control");
     checks.That(persist->Save(storage, TRUE) == E_UNEXPECTED, "no Save before SaveCompleted");
     checks.That(persist->HandsOffStorage() == S_OK && persist->SaveCompleted(nullptr) == E_INVALIDARG &&
                     persist->SaveCompleted(storage) == S_OK && persist->SaveCompleted(storage) == E_UNEXPECTED,
                 "hands off the storage until SaveCompleted gives one back");
-    IStream* contents = nullptr;
+    const Held<IStream> plain = MemoryStream();
+    saved.As<IPersistStreamInit>(IID_IPersistStreamInit)->Save(plain.get(), FALSE);
+    IStream* contents = nullptr;  // opened exclusively: released before OleLoad opens it
     storage->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &contents);
-    IStream* plain = nullptr;
-    CreateStreamOnHGlobal(nullptr, TRUE, &plain);
-    IPersistStreamInit* stream_persist = saved.As<IPersistStreamInit>(IID_IPersistStreamInit);
-    stream_persist->Save(plain, FALSE);
-    checks.That(contents && Contents(contents) == Contents(plain),
+    checks.That(contents && Contents(Held<IStream>(contents).get()) == Contents(plain.get()),
                 "\"Contents\" holds what the stream save writes");
-    stream_persist->Release();
-    plain->Release();
-    if (contents) contents->Release();
-    persist->Release();
 
     IDispatch* loaded = nullptr;
     checks.That(OleLoad(storage, IID_IDispatch, nullptr, reinterpret_cast<void**>(&loaded)) == S_OK,
@@ -490,39 +462,33 @@ void StorageRoundTrip() {
 }
 
 void ClassInfo(const Control& control) {
-  IProvideClassInfo2* info = control.As<IProvideClassInfo2>(IID_IProvideClassInfo2);
   GUID source{};
   ITypeInfo* coclass = nullptr;
+  const auto info = control.As<IProvideClassInfo2>(IID_IProvideClassInfo2);
   checks.That(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source) == S_OK &&
                   IsEqualGUID(source, DIID___Tarvane) && info->GetClassInfo(&coclass) == S_OK &&
-                  coclass,
+                  Held<ITypeInfo>(coclass),
               "IProvideClassInfo2 names __Tarvane as the default source and gives the class");
-  if (coclass) coclass->Release();
-  info->Release();
-  IConnectionPointContainer* container =
-      control.As<IConnectionPointContainer>(IID_IConnectionPointContainer);
   IEnumConnectionPoints* points = nullptr;
   std::vector<IID> offered;
-  if (container->EnumConnectionPoints(&points) == S_OK) {
+  if (control.As<IConnectionPointContainer>(IID_IConnectionPointContainer)
+          ->EnumConnectionPoints(&points) == S_OK) {
     IConnectionPoint* point = nullptr;
     for (ULONG fetched = 0; points->Next(1, &point, &fetched) == S_OK; point->Release()) {
       point->GetConnectionInterface(&offered.emplace_back());
     }
     points->Release();
   }
-  container->Release();
   checks.That(offered.size() == 2 && IsEqualIID(offered[0], DIID___Tarvane) &&
                   IsEqualIID(offered[1], IID_IPropertyNotifySink),
               "EnumConnectionPoints offers __Tarvane and IPropertyNotifySink");
-  ISupportErrorInfo* errors = control.As<ISupportErrorInfo>(IID_ISupportErrorInfo);
+  const auto errors = control.As<ISupportErrorInfo>(IID_ISupportErrorInfo);
   checks.That(errors && errors->InterfaceSupportsErrorInfo(IID__Tarvane) == S_OK,
               "_Tarvane supports error info");
-  if (errors) errors->Release();
   const IID iid_object_safety = {
       0xCB5BDC81, 0x93C1, 0x11CF, {0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64}};
-  IUnknown* safety = control.As<IUnknown>(iid_object_safety);
-  checks.That(!safety, "the control does not claim to be safe for scripting");
-  if (safety) safety->Release();
+  checks.That(!control.As<IUnknown>(iid_object_safety),
+              "the control does not claim to be safe for scripting");
 }
 
 // Drops the host's last reference to the control from inside its event, as a Basic
@@ -551,15 +517,14 @@ class DroppingSink : public EventSink {
 
 void ReleasedFromItsOwnEvent() {
   IDispatch* control = CreateControl();  // the one reference, handed to the sink
-  DroppingSink* sink = new DroppingSink(control);
-  const DWORD cookie = Connect(control, DIID___Tarvane, sink);
+  const Held<DroppingSink> sink(new DroppingSink(control));
+  const DWORD cookie = Connect(control, DIID___Tarvane, sink.get());
   // The port is closed: the call raises "Port not Open", whose handler drops the control.
   Outcome out;
   Call(control, out, L"ReadD", Args().I4(0).I2(1), DISPATCH_METHOD);
   checks.That(cookie != 0 && out.hr == S_OK && out.Long() == 1 && sink->received.size() == 1,
               "a handler that releases the control does not end the call early");
   checks.That(sink->alive_during_call, "the control outlives the call its handler released it in");
-  sink->Release();
 }
 
 void LogFolderWithoutLocalAppData() {

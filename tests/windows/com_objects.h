@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,12 +62,23 @@ Function Export(HMODULE module, const char* name) {
 }
 using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
 
+// An interface pointer released when it goes out of scope (null holds nothing).
+struct Releaser {
+  void operator()(IUnknown* object) const { object->Release(); }
+};
+template <class Interface>
+using Held = std::unique_ptr<Interface, Releaser>;
+
 // The object's Interface for iid, null when it has none; the caller releases it.
 template <class Interface>
 Interface* Query(IUnknown* object, REFIID iid) {
   Interface* out = nullptr;
   if (object) object->QueryInterface(iid, Out(&out));
   return out;
+}
+template <class Interface>
+Held<Interface> Hold(IUnknown* object, REFIID iid) {
+  return Held<Interface>(Query<Interface>(object, iid));
 }
 
 // Owners of VARIANTs and interface pointers are never copied.
@@ -129,8 +141,7 @@ struct Outcome : NoCopy {
     SysFreeString(error.bstrHelpFile);
   }
   long Long() const {
-    VARIANT converted;
-    VariantInit(&converted);
+    VARIANT converted{};
     return SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&result), 0, VT_I4))
                ? converted.lVal
                : -99999;

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Builds Kestova.ocx for 32- and 64-bit Windows and tests it under Wine, headless: registration,
-# the type library, the control through IDispatch against the virtual PLC, a VBScript example,
-# the control in an OLE container under Xvfb, and kestova.exe. Environment: KESTOVA_PLCSIM (a
-# built kestova-plcsim), KESTOVA_WINDOWS_WORK (default build/windows), KESTOVA_SKIP_32BIT=1
-# (act as on a machine that cannot run 32-bit programs: the 32-bit checks count as skipped and
-# every Wine program goes through the 64-bit loader, as Debian's `wine` tries the 32-bit one).
+# Builds Kestova.ocx for 32- and 64-bit Windows and tests it under Wine and Xvfb against the
+# virtual PLC. Environment: KESTOVA_PLCSIM (a built kestova-plcsim), KESTOVA_WINDOWS_WORK
+# (default build/windows), KESTOVA_SKIP_32BIT=1 (act as on a machine that cannot run 32-bit
+# programs: those checks count as skipped and every Wine program goes through wine64).
 # shellcheck disable=SC2016
 set -euo pipefail
 
@@ -14,9 +12,7 @@ DATA_PORT=5     # COM5: the virtual PLC
 SILENT_PORT=6   # COM6: a virtual PLC that never answers
 WINE32=/usr/lib/wine/wine
 WINE64=/usr/lib/wine/wine64
-passed=0 failed=0 skipped=0
-no_32bit=""   # this machine cannot run 32-bit programs
-skipping=""   # the build under test cannot run here
+passed=0 failed=0 skipped=0 no_32bit="" skipping="" sim_pids=()
 WINE=wine     # the loader every Wine program is started with
 
 log() { printf '[windows] %s\n' "$*"; }
@@ -30,8 +26,7 @@ have_tools() {
     [ -f /usr/include/nlohmann/json.hpp ]
 }
 
-# From the machine's configured sources; wine64 and wine32 in one call, as installing wine32
-# later can remove wine64.
+# wine64 and wine32 in one call: installing wine32 later can remove wine64.
 ensure_packages() {
   if have_tools; then return 0; fi
   log "installing the cross compilers and Wine"
@@ -61,19 +56,15 @@ step() {
   local name=$1 success=$2 seconds=$3 output status=0
   shift 3
   if [ -n "$skipping" ]; then
-    log "SKIP $name"
-    skipped=$((skipped + 1))
-    return 0
+    log "SKIP $name" && skipped=$((skipped + 1)) && return 0
   fi
   output=$(timeout "$seconds" "$@" 2>&1) || status=$?
   output=${output//$'\r'/}  # Wine's console writes CRLF
   printf '%s\n' "$output" | sed 's/^/    /'
   if [ "$status" -eq 0 ] && grep -qxF -- "$success" <<<"$output"; then
-    log "PASS $name"
-    passed=$((passed + 1))
+    log "PASS $name" && passed=$((passed + 1))
   else
-    log "FAIL $name (exit $status)"
-    failed=$((failed + 1))
+    log "FAIL $name (exit $status)" && failed=$((failed + 1))
   fi
 }
 
@@ -93,7 +84,6 @@ build() {
   timeout 600 cmake --build "$WORK/linux" -j2 --target kestova-plcsim
 }
 
-sim_pids=()
 stop_wine() {
   timeout 60 wineserver -k 2>/dev/null || true
   timeout 60 wineserver -w 2>/dev/null || true
@@ -113,10 +103,7 @@ start_plc() {
   shift
   exec {fd}< <(exec "$PLCSIM" --link "$link" "$@")
   sim_pids+=($!)
-  if ! read -r -t 20 -u "$fd" slave || [ -z "$slave" ]; then
-    log "the virtual PLC did not start"
-    return 1
-  fi
+  read -r -t 20 -u "$fd" slave && [ -n "$slave" ] || { log "the simulator did not start"; return 1; }
   log "virtual PLC on $slave ($link) $*"
 }
 
@@ -136,9 +123,7 @@ make_prefix() {
   stop_wine
 }
 
-windows_path() {
-  if [ -z "$skipping" ]; then timeout 60 "$WINE" winepath -w "$1" 2>/dev/null; fi
-}
+windows_path() { [ -n "$skipping" ] || timeout 60 "$WINE" winepath -w "$1" 2>/dev/null; }
 
 # register NAME LOADER OCX CLIENT WHAT SCOPE [REGSVR32-OPTIONS...]: regsvr32, then the
 # client's check that the registry is WHAT (registered or unregistered) for SCOPE.

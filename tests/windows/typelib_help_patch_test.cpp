@@ -24,7 +24,7 @@ bool Contains(const std::vector<std::uint8_t>& bytes, const std::string& text) {
   return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
 }
 
-TEST(TypelibHelpPatch, AddsTheStringsAndGrowsTheRecords) {
+TEST(TypelibHelpPatch, AddsTheStringsGrowsTheRecordsAndKeepsOtherTypesReachable) {
   const std::vector<std::uint8_t> library = Fixture();
   ASSERT_GT(library.size(), 0u) << "fixture missing";
   const std::vector<std::uint8_t> patched =
@@ -33,14 +33,11 @@ TEST(TypelibHelpPatch, AddsTheStringsAndGrowsTheRecords) {
   EXPECT_EQ(patched.size(), library.size() + 2 * 8 + 16 + 16);
   EXPECT_TRUE(Contains(patched, "first member"));
   EXPECT_TRUE(Contains(patched, "second member"));
-}
-
-TEST(TypelibHelpPatch, OtherTypesStayReachableAndAPatchIsNotRepeated) {
-  const std::vector<std::uint8_t> first =
-      AddEnumMemberHelpStrings(Fixture(), "FirstKind", {"a", "b"});
-  // Finding and patching the second enumeration needs every moved offset to be right.
+  // Finding and patching the second enumeration needs every moved offset to be right; a
+  // member block is not patched twice.
   const std::vector<std::uint8_t> both =
-      AddEnumMemberHelpStrings(first, "SecondKind", {"x", "y", "z"});
+      AddEnumMemberHelpStrings(AddEnumMemberHelpStrings(library, "FirstKind", {"a", "b"}),
+                               "SecondKind", {"x", "y", "z"});
   EXPECT_TRUE(Contains(both, std::string("\x01\x00x", 3)));
   EXPECT_THROW(AddEnumMemberHelpStrings(both, "FirstKind", {"a", "b"}), TypeLibraryFormatError);
   EXPECT_THROW(AddEnumMemberHelpStrings(both, "SecondKind", {"x", "y", "z"}),

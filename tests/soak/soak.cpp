@@ -854,8 +854,13 @@ int main(int argc, char** argv) {
   MemorySoak(seed, tally).Run(calls - pty_calls);
   if (pty_calls > 0) PtySoak(seed + 1, tally).Run(pty_calls);
   std::string faults;
-  for (int k = 1; k < kFaultKindCount; ++k) faults += std::string(k > 1 ? "," : "") + kFaultNames[k] + "=" + std::to_string(tally.faults[static_cast<std::size_t>(k)]);
-  std::cout << "kestova-soak: calls=" << tally.calls << " (pty " << tally.pty_calls << ") faults=(" << faults
-            << ") mismatches=" << tally.mismatches << " log_records_checked=" << tally.records_checked << std::endl;
+  long total = 0;
+  for (int k = 1; k < kFaultKindCount; ++k) {
+    const long count = tally.faults[static_cast<std::size_t>(k)];
+    faults += std::string(k > 1 ? "," : "") + kFaultNames[k] + "=" + std::to_string(count);
+    total += count;
+  }
+  std::cout << "kestova-soak: calls=" << tally.calls << " (pty " << tally.pty_calls << ") faults=" << total
+            << " (" << faults << ") mismatches=" << tally.mismatches << " log_records_checked=" << tally.records_checked << std::endl;
   return tally.mismatches == 0 ? 0 : 1;
 }

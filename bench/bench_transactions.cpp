@@ -3,12 +3,13 @@
 #include <array>
 #include <stdexcept>
 
+#include "control/device_family.h"
 #include "sim/station.h"
 
 namespace kestova::bench {
 namespace {
 
-constexpr std::uint8_t kDeviceD = 0xA8;
+const std::uint8_t kDeviceD = FactsOf(DeviceFamily::D).device_code;
 constexpr std::int16_t kBlockWords = 480;
 constexpr std::int16_t kWordValue = 0x1234;
 

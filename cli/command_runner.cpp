@@ -57,13 +57,9 @@ ExitStatus CommandRunner::operator()(const BitCommand& command) {
 }
 
 ExitStatus CommandRunner::operator()(const WriteBlockCommand& command) {
-  // The control takes the head device as text with a decimal number whatever the family:
-  // W1A (hexadecimal, as the PLC numbers W) goes to it as "W26".
-  const std::string device_text =
-      std::string(FactsOf(command.device.family).name) + std::to_string(command.device.number);
   const std::int16_t points = ToInteger(static_cast<std::int64_t>(command.values.size()));
   const std::int16_t result = session_.control().WriteBlock(
-      device_text, points, IntegerArray::ZeroBased(command.values));
+      BlockWriteHead(command.device), points, IntegerArray::ZeroBased(command.values));
   reporter_.Result(result);
   return ExitStatusFor(result);
 }

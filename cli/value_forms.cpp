@@ -85,6 +85,12 @@ std::vector<ShownValue> ShowValues(ValueForm form, const DeviceAddress& head, co
     return DeviceLabel(head.family, head.number + static_cast<std::int64_t>(k));
   };
   const std::vector<Word> words = ToWords(image);
+  // A 32-bit value is labelled with the first of its two devices.
+  const auto show_pairs = [&](const auto& values) {
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      shown.push_back({label(2 * k), std::to_string(values[k]), values[k]});
+    }
+  };
   switch (form) {
     case ValueForm::kPlain:
       for (std::size_t k = 0; k < image.size(); ++k) shown.push_back({label(k), std::to_string(image[k]), image[k]});
@@ -101,20 +107,12 @@ std::vector<ShownValue> ShowValues(ValueForm form, const DeviceAddress& head, co
         }
       }
       break;
-    case ValueForm::kInt32: {
-      const std::vector<std::int32_t> values = DecodeInt32(words);
-      for (std::size_t k = 0; k < values.size(); ++k) {
-        shown.push_back({label(2 * k), std::to_string(values[k]), values[k]});
-      }
+    case ValueForm::kInt32:
+      show_pairs(DecodeInt32(words));
       break;
-    }
-    case ValueForm::kUInt32: {
-      const std::vector<std::uint32_t> values = DecodeUInt32(words);
-      for (std::size_t k = 0; k < values.size(); ++k) {
-        shown.push_back({label(2 * k), std::to_string(values[k]), values[k]});
-      }
+    case ValueForm::kUInt32:
+      show_pairs(DecodeUInt32(words));
       break;
-    }
     case ValueForm::kFloat: {
       const std::vector<float> values = DecodeFloat(words);
       for (std::size_t k = 0; k < values.size(); ++k) {

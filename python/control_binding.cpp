@@ -49,7 +49,6 @@ std::int16_t Int16Argument(long long value, long long low, long long high, const
 DeviceAddress Device(const std::string& text, bool bit_allowed = false) {
   const DeviceAddress device = ParseDevice(text);  // ValueError becomes ArgumentError
   if (device.bit && !bit_allowed) RaiseArgumentError("a bit (" + text + ") is not taken here");
-  if (device.number < INT32_MIN || device.number > INT32_MAX) RaiseArgumentError(text + " is beyond 32 bits");
   return device;
 }
 
@@ -132,9 +131,7 @@ class Control {
     std::vector<std::int16_t> words;
     for (long long value : values) words.push_back(Int16Argument(value, -32768, 65535, "value"));
     const std::int16_t points = Int16Argument(static_cast<long long>(words.size()), 0, 32767, "points");
-    // The block write reads its head number in decimal whatever the family's notation.
-    const std::string head = std::string(FactsOf(device.family).name) + std::to_string(device.number);
-    Call([&] { return control_->WriteBlock(head, points, IntegerArray::ZeroBased(words)); });
+    Call([&] { return control_->WriteBlock(BlockWriteHead(device), points, IntegerArray::ZeroBased(words)); });
   }
 
   void Switch(const std::string& device_text, bool on) {

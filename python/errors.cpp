@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "link/automation_error.h"
 #include "values/value_error.h"
 
 namespace py = pybind11;
@@ -48,10 +49,19 @@ PyObject* AddClass(py::module_& module, const char* name, const char* doc, py::t
 
 // The run-time errors that come from what the caller passed, not from the port.
 bool IsArgumentNumber(int number) {
-  return number == 5 || number == 6 || number == 9 || number == 13 || number == 380;
+  switch (static_cast<ErrorNumber>(number)) {
+    case ErrorNumber::InvalidCall:
+    case ErrorNumber::Overflow:
+    case ErrorNumber::SubscriptOutOfRange:
+    case ErrorNumber::TypeMismatch:
+    case ErrorNumber::InvalidPropertyValue:
+      return true;
+    default:
+      return false;
+  }
 }
 
-constexpr int kDeviceNotOpen = 8012;
+constexpr int kDeviceNotOpen = static_cast<int>(ErrorNumber::DeviceNotOpen);
 
 }  // namespace
 

@@ -35,4 +35,10 @@ inline std::string DeviceLabel(const DeviceAddress& device) {
   return DeviceLabel(device.family, device.number);
 }
 
+// The head device as the control's block write reads it: the family's name and the number
+// in decimal whatever the family's notation, so W1A goes as "W26".
+inline std::string BlockWriteHead(const DeviceAddress& device) {
+  return std::string(FactsOf(device.family).name) + std::to_string(device.number);
+}
+
 }  // namespace kestova

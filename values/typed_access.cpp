@@ -108,9 +108,7 @@ std::int16_t TypedAccess::WriteWords(std::string_view device, std::span<const st
   RequireWordCount(static_cast<std::int64_t>(words.size()), 1);
   std::vector<std::int16_t> data;
   for (const std::uint16_t w : words) data.push_back(static_cast<std::int16_t>(w));
-  // The block write numbers every family in decimal, W included.
-  const std::string text = std::string(FactsOf(address.family).name) + std::to_string(address.number);
-  return control_.WriteBlock(text, static_cast<std::int16_t>(data.size()), IntegerArray::ZeroBased(data));
+  return control_.WriteBlock(BlockWriteHead(address), static_cast<std::int16_t>(data.size()), IntegerArray::ZeroBased(data));
 }
 
 std::int16_t TypedAccess::WriteInt16(std::string_view device, std::span<const std::int64_t> values) {

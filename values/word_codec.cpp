@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "link/frame.h"
 #include "values/value_error.h"
 
 namespace kestova {
@@ -31,42 +32,37 @@ std::vector<T> DecodePairs(std::span<const Word> words, Make make) {
   return values;
 }
 
+// One word per value for the 16-bit types, two (low word first) for the 32-bit ones.
+template <typename T>
+std::vector<Word> EncodeIntegers(std::span<const std::int64_t> values, const char* type) {
+  std::vector<Word> words;
+  for (const std::int64_t v : values) {
+    RequireRange(v, std::numeric_limits<T>::min(), std::numeric_limits<T>::max(), type);
+    if constexpr (sizeof(T) == 2) {
+      words.push_back(static_cast<Word>(v));
+    } else {
+      AppendPair(words, static_cast<std::uint32_t>(v));
+    }
+  }
+  return words;
+}
+
 }  // namespace
 
 std::vector<Word> EncodeInt16(std::span<const std::int64_t> values) {
-  std::vector<Word> words;
-  for (const std::int64_t v : values) {
-    RequireRange(v, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max(), "int16");
-    words.push_back(static_cast<Word>(v));
-  }
-  return words;
+  return EncodeIntegers<std::int16_t>(values, "int16");
 }
 
 std::vector<Word> EncodeUInt16(std::span<const std::int64_t> values) {
-  std::vector<Word> words;
-  for (const std::int64_t v : values) {
-    RequireRange(v, 0, std::numeric_limits<std::uint16_t>::max(), "uint16");
-    words.push_back(static_cast<Word>(v));
-  }
-  return words;
+  return EncodeIntegers<std::uint16_t>(values, "uint16");
 }
 
 std::vector<Word> EncodeInt32(std::span<const std::int64_t> values) {
-  std::vector<Word> words;
-  for (const std::int64_t v : values) {
-    RequireRange(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), "int32");
-    AppendPair(words, static_cast<std::uint32_t>(v));
-  }
-  return words;
+  return EncodeIntegers<std::int32_t>(values, "int32");
 }
 
 std::vector<Word> EncodeUInt32(std::span<const std::int64_t> values) {
-  std::vector<Word> words;
-  for (const std::int64_t v : values) {
-    RequireRange(v, 0, std::numeric_limits<std::uint32_t>::max(), "uint32");
-    AppendPair(words, static_cast<std::uint32_t>(v));
-  }
-  return words;
+  return EncodeIntegers<std::uint32_t>(values, "uint32");
 }
 
 std::vector<Word> EncodeFloat(std::span<const double> values) {
@@ -87,8 +83,7 @@ std::vector<Word> EncodeText(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c > 0x7F) {
-      throw ValueError("text is not ASCII: byte 0x" + std::string(1, "0123456789ABCDEF"[c >> 4]) +
-                       "0123456789ABCDEF"[c & 0xF] + " at " + std::to_string(i));
+      throw ValueError("text is not ASCII: byte 0x" + HexByte(c) + " at " + std::to_string(i));
     }
     words[i / 2] = static_cast<Word>(words[i / 2] | (i % 2 == 0 ? c : c << 8));
   }
